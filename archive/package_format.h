@@ -1,0 +1,96 @@
+// The byte layout of an update package and the rules a package must meet
+// before the program trusts it. Portable: used by update.exe, mkupdate and
+// the native tests alike.
+//
+// Layout: file data anywhere; the directory (count entries back to back);
+// then a 12-byte trailer: directory offset high half, low half, count.
+// Every integer is 32-bit little-endian. An entry: name length L (1 byte),
+// L name bytes (code page 932, '\' separators), size, offset high, offset low.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+enum {
+  kEntryNameBytes = 260,  // in-memory name buffer
+  kTrailerBytes = 12,
+  kMinEntryBytes = 13,      // an entry with an empty name
+  kMaxEntryBytes = 13 + 255 // an entry with a 255-byte name
+};
+
+struct ArchiveEntry {
+  char name[kEntryNameBytes];
+  uint32_t size;
+  uint32_t offset_high;
+  uint32_t offset_low;
+};
+
+struct PackageTrailer {
+  uint64_t directory_offset;
+  int32_t count;
+};
+
+enum PackageError {
+  kPackageOk = 0,
+  kPackageCannotOpen,       // missing or unreadable
+  kPackageTooShort,        // shorter than the trailer
+  kPackageEmptyCount,      // the trailer counts no entry
+  kPackageNegativeCount,   // top bit of the count set
+  kPackageDirectoryOutside,// directory offset past the data before the trailer
+  kPackageDirectoryShort,  // the directory ends before its count of entries
+  kPackageNoMemory,        // no room for the entry array
+  kPackageUnsafeName,      // an entry name that could leave the destination
+};
+
+// English description of an error, for the package builder's messages.
+const char *DescribePackageError(PackageError error);
+
+uint32_t ReadLe32(const unsigned char *bytes);
+void WriteLe32(unsigned char *bytes, uint32_t value);
+
+PackageTrailer DecodeTrailer(const unsigned char bytes[kTrailerBytes]);
+void EncodeTrailer(const PackageTrailer &trailer, unsigned char bytes[kTrailerBytes]);
+
+// Checks the trailer against the file size. On success *directory_bytes is
+// the number of bytes between the directory offset and the trailer: the
+// directory must fit in them.
+PackageError CheckTrailer(const PackageTrailer &trailer, uint64_t file_size, uint64_t *directory_bytes);
+
+// A name is safe when it stays inside the destination: not absolute (no
+// leading '\' or '/', no drive), no ':' or '/' anywhere, no zero byte, no
+// empty component, and no component made of dots and spaces only ("." and
+// ".." among them, which Windows would also reach by trimming). A whole name
+// of length 0 is let through: the extraction pass reports it. Separators are
+// found as code page 932 requires; a name may not end inside a double-byte
+// character.
+bool IsSafeEntryName(const char *name, size_t length);
+
+// A sequential source of directory bytes with a read-ahead buffer, so that
+// the directory is read in a few large reads. fill() returns the number of
+// bytes it put in dest (0 at the end or on error).
+struct ByteStream {
+  size_t (*fill)(void *context, unsigned char *dest, size_t want);
+  void *context;
+  unsigned char *buffer;
+  size_t capacity;
+  size_t position;
+  size_t length;
+  uint64_t remaining;  // bytes the stream may still deliver
+};
+
+void InitByteStream(ByteStream *stream, size_t (*fill)(void *, unsigned char *, size_t), void *context,
+                    unsigned char *buffer, size_t capacity, uint64_t limit);
+
+// Decodes count entries (count > 0) into entries. On failure *bad_entry is the
+// index of the entry that could not be read or was refused.
+PackageError DecodeDirectory(ByteStream *stream, int32_t count, ArchiveEntry *entries, int32_t *bad_entry);
+
+// Size of the in-memory directory for count entries, or 0 when it overflows.
+size_t DirectoryArrayBytes(int32_t count);
+
+// 64-bit data offset of an entry.
+uint64_t EntryDataOffset(const ArchiveEntry &entry);
+
+// The package size figure: the file size less 4 (the position of the count
+// field), and its KiB, truncated.
+int64_t PackageSizeFigure(uint64_t file_size);
+int64_t SizeFigureKiB(int64_t size_figure);

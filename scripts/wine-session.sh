@@ -1,0 +1,45 @@
+# Sourced by the test, demo and bench scripts: makes the Wine prefix when it
+# is missing, starts Xvfb on a free display and a persistent wine server, and
+# stops both when the calling script exits, however it exits.
+source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+
+upd_prepare_prefix() {
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "wine: creating the prefix $WINEPREFIX (once)"
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+    wineserver -w
+  fi
+  # Without a window manager Wine waits about 2 s whenever a window hides.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  wineserver -w
+}
+
+upd_start_display() {
+  local n=${UPD_DISPLAY_NUMBER:-}
+  if [ -z "$n" ]; then
+    for n in $(seq 90 140); do
+      [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
+    done
+  fi
+  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  UPD_XVFB_PID=$!
+  export DISPLAY=":$n"
+  for _ in $(seq 50); do
+    [ -e "/tmp/.X11-unix/X$n" ] && break
+    sleep 0.1
+  done
+}
+
+upd_stop_session() {
+  wineserver -k >/dev/null 2>&1 || true
+  [ -n "${UPD_XVFB_PID:-}" ] && kill "$UPD_XVFB_PID" >/dev/null 2>&1 || true
+  wait >/dev/null 2>&1 || true
+}
+
+upd_start_session() {
+  trap upd_stop_session EXIT
+  upd_prepare_prefix
+  upd_start_display
+  wineserver -p
+}

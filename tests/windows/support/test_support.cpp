@@ -1,0 +1,168 @@
+// Helpers of the Windows tests.
+#include "test_support.h"
+
+#include <cstdio>
+#include <vector>
+
+std::string BuildPath(const std::string &relative) { return std::string(UPD_BUILD_DIR_WINDOWS) + "\\" + relative; }
+
+TempDir::TempDir() {
+  static unsigned serial = 0;
+  char base[MAX_PATH];
+  GetTempPathA(sizeof base, base);
+  for (;;) {
+    char name[MAX_PATH];
+    snprintf(name, sizeof name, "%supdtest_%lu_%u", base, GetCurrentProcessId(), ++serial);
+    if (CreateDirectoryA(name, nullptr)) {
+      path = name;
+      return;
+    }
+  }
+}
+
+TempDir::~TempDir() { RemoveTree(path); }
+
+std::string TempDir::Join(const std::string &name) const { return path + "\\" + name; }
+
+bool WriteBytes(const std::string &path, const std::string &bytes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
+  size_t done = 0;
+  bool ok = true;
+  while (ok && done < bytes.size()) {
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1 << 24));
+    DWORD written = 0;
+    ok = WriteFile(file, bytes.data() + done, chunk, &written, nullptr) && written == chunk;
+    done += written;
+  }
+  CloseHandle(file);
+  return ok;
+}
+
+std::string ReadBytes(const std::string &path, bool *ok) {
+  std::string bytes;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (ok)
+    *ok = file != INVALID_HANDLE_VALUE;
+  if (file == INVALID_HANDLE_VALUE)
+    return bytes;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    bytes.append(buffer, got);
+  CloseHandle(file);
+  return bytes;
+}
+
+bool FileExists(const std::string &path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirExists(const std::string &path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void RemoveTree(const std::string &path) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = found.cFileName;
+      if (name == "." || name == "..")
+        continue;
+      std::string child = path + "\\" + name;
+      SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTree(child);
+      else
+        DeleteFileA(child.c_str());
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryA(path.c_str());
+}
+
+std::string PatternBytes(size_t n, unsigned seed) {
+  std::string bytes(n, '\0');
+  unsigned state = seed * 2654435761u + 1;
+  for (size_t i = 0; i < n; ++i) {
+    state = state * 1103515245u + 12345u;
+    bytes[i] = static_cast<char>(state >> 16);
+  }
+  return bytes;
+}
+
+static const char kGameKey[] = "Software\\TALVERA\\lumerant_qen";
+
+void SetDataDirRaw(const void *bytes, DWORD size, DWORD type) {
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, kGameKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
+    return;
+  RegSetValueExA(key, "DataDir", 0, type, static_cast<const BYTE *>(bytes), size);
+  RegCloseKey(key);
+}
+
+void SetDataDir(const std::string &value) {
+  SetDataDirRaw(value.c_str(), static_cast<DWORD>(value.size() + 1), REG_SZ);
+}
+
+void DeleteDataDir() { RegDeleteKeyA(HKEY_CURRENT_USER, kGameKey); }
+
+Process StartProcess(const std::string &command_line, const std::string &folder) {
+  Process process;
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  std::vector<char> line(command_line.begin(), command_line.end());
+  line.push_back('\0');
+  if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                     folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+    CloseHandle(info.hThread);
+    process.handle = info.hProcess;
+    process.pid = info.dwProcessId;
+  }
+  return process;
+}
+
+DWORD WaitForExit(Process &process, DWORD timeout_ms) {
+  if (process.handle == nullptr)
+    return STILL_ACTIVE;
+  if (WaitForSingleObject(process.handle, timeout_ms) != WAIT_OBJECT_0)
+    return STILL_ACTIVE;
+  DWORD code = STILL_ACTIVE;
+  GetExitCodeProcess(process.handle, &code);
+  return code;
+}
+
+void KillProcess(Process &process) {
+  if (process.handle == nullptr)
+    return;
+  TerminateProcess(process.handle, 1);
+  WaitForSingleObject(process.handle, 5000);
+  CloseHandle(process.handle);
+  process.handle = nullptr;
+}
+
+// Starts the helper with a fresh ready event and waits for its signal.
+static Process StartHelper(const std::string &what, const std::string &argument) {
+  static unsigned serial = 0;
+  char event_name[64];
+  snprintf(event_name, sizeof event_name, "upd_test_ready_%lu_%u", GetCurrentProcessId(), ++serial);
+  HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, event_name);
+  Process process = StartProcess("\"" + BuildPath("tests\\windows\\support\\testhelper.exe") + "\" " + what + " " +
+                                 event_name + " \"" + argument + "\"");
+  HANDLE waits[2] = {ready, process.handle};
+  if (process.handle == nullptr || WaitForMultipleObjects(2, waits, FALSE, 10000) != WAIT_OBJECT_0)
+    KillProcess(process);
+  CloseHandle(ready);
+  return process;
+}
+
+Process StartMutexHolder(const std::string &name) { return StartHelper("mutex", name); }
+
+Process StartFileHolder(const std::string &path) { return StartHelper("file", path); }

@@ -1,0 +1,162 @@
+// Window driving for the tests: enumeration filtered by process, reading of
+// texts and icons, and button presses by message.
+#include "window_driver.h"
+
+#include <cstdio>
+
+namespace {
+
+struct DialogSearch {
+  DWORD pid;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectDialog(HWND window, LPARAM context) {
+  DialogSearch *search = reinterpret_cast<DialogSearch *>(context);
+  char class_name[32] = "";
+  GetClassNameA(window, class_name, sizeof class_name);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (strcmp(class_name, "#32770") == 0 && IsWindowVisible(window) && (search->pid == 0 || pid == search->pid))
+    search->found.push_back(window);
+  return TRUE;
+}
+
+BoxIcon IconKind(HICON icon) {
+  if (icon == nullptr)
+    return kIconNone;
+  if (icon == LoadIcon(nullptr, IDI_INFORMATION))
+    return kIconInformation;
+  if (icon == LoadIcon(nullptr, IDI_WARNING))
+    return kIconWarning;
+  if (icon == LoadIcon(nullptr, IDI_QUESTION))
+    return kIconQuestion;
+  if (icon == LoadIcon(nullptr, IDI_ERROR))
+    return kIconError;
+  return kIconOther;
+}
+
+} // namespace
+
+std::vector<HWND> DialogsOf(DWORD pid) {
+  DialogSearch search{pid, {}};
+  EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+std::string WindowText(HWND window) {
+  char text[4096] = "";
+  GetWindowTextA(window, text, sizeof text);
+  return text;
+}
+
+std::string ControlText(HWND dialog, int id) {
+  HWND control = GetDlgItem(dialog, id);
+  return control ? WindowText(control) : std::string();
+}
+
+bool IsControlEnabled(HWND dialog, int id) {
+  HWND control = GetDlgItem(dialog, id);
+  return control && IsWindowEnabled(control);
+}
+
+HWND WaitForDialogWithControl(DWORD pid, const std::string &caption, int control_id, DWORD timeout_ms) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    for (HWND window : DialogsOf(pid)) {
+      if (WindowText(window) == caption && (control_id == 0 || GetDlgItem(window, control_id) != nullptr))
+        return window;
+    }
+    if (GetTickCount() - start > timeout_ms)
+      return nullptr;
+    Sleep(20);
+  }
+}
+
+HWND WaitForDialog(DWORD pid, const std::string &caption, DWORD timeout_ms) {
+  return WaitForDialogWithControl(pid, caption, 0, timeout_ms);
+}
+
+MessageBoxView ReadMessageBox(HWND box) {
+  MessageBoxView view;
+  view.caption = WindowText(box);
+  view.text = ControlText(box, 0xFFFF);
+  HWND icon = GetDlgItem(box, 0x440);
+  view.icon = icon ? IconKind(reinterpret_cast<HICON>(SendMessageA(icon, STM_GETICON, 0, 0))) : kIconNone;
+  view.owner = GetWindow(box, GW_OWNER);
+  const int candidates[] = {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO};
+  for (int id : candidates) {
+    if (GetDlgItem(box, id))
+      view.buttons.push_back(id);
+  }
+  return view;
+}
+
+void PressButton(HWND dialog, int id) {
+  HWND button = GetDlgItem(dialog, id);
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+}
+
+void PressEscape(HWND dialog) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  DWORD thread = GetWindowThreadProcessId(dialog, nullptr);
+  HWND target = dialog;
+  if (GetGUIThreadInfo(thread, &info) && info.hwndFocus && IsChild(dialog, info.hwndFocus))
+    target = info.hwndFocus;
+  PostMessageA(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+  PostMessageA(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+}
+
+void PressCloseBox(HWND dialog) { PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+bool WaitForWindowGone(HWND window, DWORD timeout_ms) {
+  DWORD start = GetTickCount();
+  while (IsWindow(window)) {
+    if (GetTickCount() - start > timeout_ms)
+      return false;
+    Sleep(20);
+  }
+  return true;
+}
+
+bool SaveWindowImage(HWND window, const std::string &bmp_path) {
+  RECT rect;
+  if (!GetWindowRect(window, &rect))
+    return false;
+  int width = rect.right - rect.left, height = rect.bottom - rect.top;
+  if (width <= 0 || height <= 0)
+    return false;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  void *bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+  GdiFlush();
+  DWORD row_bytes = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
+  DWORD image_bytes = row_bytes * static_cast<DWORD>(height);
+  BITMAPFILEHEADER header = {};
+  header.bfType = 0x4D42;
+  header.bfOffBits = sizeof header + sizeof info.bmiHeader;
+  header.bfSize = header.bfOffBits + image_bytes;
+  bool ok = false;
+  FILE *out = fopen(bmp_path.c_str(), "wb");
+  if (out) {
+    ok = fwrite(&header, sizeof header, 1, out) == 1 && fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
+         fwrite(bits, 1, image_bytes, out) == image_bytes;
+    ok = fclose(out) == 0 && ok;
+  }
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return ok;
+}

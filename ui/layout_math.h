@@ -1,0 +1,9 @@
+// Arithmetic of the windows, kept apart from Win32 so that it is tested
+// natively: centring, the space figures and the progress percentage.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// Left (or top) edge that centres a window of size inner on an area that
+// starts at origin and has size outer; the half is truncated toward zero.
+int CenteredOrigin(int origin, int outer, int inner);
