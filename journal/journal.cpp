@@ -1,0 +1,59 @@
+// The install journal: a growing array of records kept for the whole run.
+#include "journal/journal.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "journal/backup_name.h"
+
+enum { kInitialJournalRecords = 20000 };
+
+static JournalRecord *InstallJournal = nullptr;
+static int32_t InstallJournalCount = 0;
+static int32_t InstallJournalCapacity = 0;
+
+static bool EnsureJournalRoom() {
+  if (InstallJournalCount < InstallJournalCapacity)
+    return true;
+  int32_t capacity = InstallJournalCapacity == 0 ? kInitialJournalRecords : InstallJournalCapacity;
+  if (InstallJournalCapacity > 0) {
+    if (capacity > INT32_MAX / 2)
+      return false;
+    capacity *= 2;
+  }
+  void *grown = std::realloc(InstallJournal, static_cast<size_t>(capacity) * sizeof(JournalRecord));
+  if (grown == nullptr)
+    return false;
+  InstallJournal = static_cast<JournalRecord *>(grown);
+  InstallJournalCapacity = capacity;
+  return true;
+}
+
+int JournalAppend(const char *kind, const char *path, int32_t action) {
+  if (!EnsureJournalRoom())
+    return -1;
+  size_t length = std::strlen(path);
+  char *copy = static_cast<char *>(std::malloc(length + 1));
+  if (copy == nullptr)
+    return -1;
+  std::memcpy(copy, path, length + 1);
+  JournalRecord &record = InstallJournal[InstallJournalCount];
+  record.kind[0] = kind[0];
+  record.kind[1] = '\0';
+  record.path = copy;
+  record.action = action;
+  ++InstallJournalCount;
+  return 0;
+}
+
+int32_t JournalCount() { return InstallJournalCount; }
+
+const JournalRecord &JournalAt(int32_t i) { return InstallJournal[i]; }
+
+void ResetJournal() {
+  for (int32_t i = 0; i < InstallJournalCount; ++i)
+    std::free(InstallJournal[i].path);
+  InstallJournalCount = 0;
+}
+
+char *BackupPathOf(char *buffer) { return AppendBackupSuffix(buffer); }

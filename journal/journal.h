@@ -1,0 +1,29 @@
+// The install journal: every directory and file the extraction pass created
+// or replaced, in order, so that the run can be undone or finished.
+#pragma once
+#include <cstdint>
+
+enum { kJournalReplaced = 1, kJournalCreated = 2 };
+
+struct JournalRecord {
+  char kind[2];   // "F" or "D"
+  char *path;     // heap copy, owned by the record
+  int32_t action; // kJournalReplaced or kJournalCreated
+};
+
+// Appends a record with a copy of path. 0, or -1 when no memory is left for
+// it (the journal is unchanged then). The store grows as needed, so a run
+// may journal more than the 20 000 records a first store holds.
+int JournalAppend(const char *kind, const char *path, int32_t action);
+
+int32_t JournalCount();
+// Record i (0 <= i < JournalCount()).
+const JournalRecord &JournalAt(int32_t i);
+
+// Empties the journal. The program never needs it; tests run many passes in
+// one process.
+void ResetJournal();
+
+// Appends "_old" to the path in buffer (room for 260 bytes) and returns
+// buffer; nullptr, text unchanged, when the path is 256 bytes or longer.
+char *BackupPathOf(char *buffer);
