@@ -80,7 +80,16 @@ static PackageError ReadDirectory(HANDLE file, ArchiveEntry **entries_out, int32
   return kPackageOk;
 }
 
+// Forgets the loaded directory: a refused package leaves no entry behind.
+static void ForgetDirectory() {
+  std::free(ArchiveDirectory);
+  ArchiveDirectory = nullptr;
+  ArchiveCount = 0;
+  ArchiveSizeFigure = -1;
+}
+
 int32_t LoadArchiveDirectory(const char *source_folder) {
+  ForgetDirectory();
   char path[kPathBytes];
   if (BuildPackagePath(path, sizeof path, source_folder) != 0) {
     LastError = kPackageCannotOpen;
@@ -98,7 +107,6 @@ int32_t LoadArchiveDirectory(const char *source_folder) {
   CloseHandle(file);
   if (LastError != kPackageOk)
     return 0;
-  std::free(ArchiveDirectory);
   ArchiveDirectory = entries;
   ArchiveCount = count;
   ArchiveSizeFigure = figure;

@@ -42,4 +42,8 @@ upd_start_session() {
   upd_prepare_prefix
   upd_start_display
   wineserver -p
+  # Start Wine's own background processes now, with their output going
+  # nowhere: started later by a test, they would inherit its output pipe and
+  # keep the test runner waiting for them.
+  wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 }

@@ -1,0 +1,152 @@
+// The package directory loader on real files under Wine.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "archive/loader.h"
+#include "test_support.h"
+
+namespace {
+
+std::string Le32(uint32_t value) {
+  std::string bytes(4, '\0');
+  for (int i = 0; i < 4; ++i)
+    bytes[i] = static_cast<char>(value >> (8 * i));
+  return bytes;
+}
+
+std::string Entry(const std::string &name, uint32_t size, uint64_t offset) {
+  return std::string(1, static_cast<char>(name.size())) + name + Le32(size) + Le32(static_cast<uint32_t>(offset >> 32)) +
+         Le32(static_cast<uint32_t>(offset));
+}
+
+std::string Trailer(uint64_t directory_offset, uint32_t count) {
+  return Le32(static_cast<uint32_t>(directory_offset >> 32)) + Le32(static_cast<uint32_t>(directory_offset)) +
+         Le32(count);
+}
+
+const std::string kSample = std::string("abc") + Entry("a.txt", 3, 0) + Trailer(3, 1);
+
+struct Loaded {
+  int32_t count;
+  std::vector<ArchiveEntry> entries;
+};
+
+Loaded LoadPackage(const TempDir &dir, const std::string &bytes) {
+  EXPECT_TRUE(WriteBytes(dir.Join("UPDATE.DAT"), bytes));
+  Loaded loaded{LoadArchiveDirectory(dir.path.c_str()), {}};
+  ArchiveEntry entry;
+  for (int32_t n = 0; GetArchiveEntry(n, &entry) == n; ++n)
+    loaded.entries.push_back(entry);
+  return loaded;
+}
+
+TEST(Loader, ReadsTheSampleOfThirtyThreeBytes) {
+  TempDir dir;
+  ASSERT_EQ(33u, kSample.size());
+  Loaded loaded = LoadPackage(dir, kSample);
+  ASSERT_EQ(1, loaded.count);
+  ASSERT_EQ(1u, loaded.entries.size());
+  EXPECT_STREQ("a.txt", loaded.entries[0].name);
+  EXPECT_EQ(3u, loaded.entries[0].size);
+  EXPECT_EQ(0u, loaded.entries[0].offset_high);
+  EXPECT_EQ(0u, loaded.entries[0].offset_low);
+  EXPECT_EQ(0, ArchiveSizeKiB()); // 33 - 4 bytes
+  ArchiveEntry entry;
+  EXPECT_EQ(-1, GetArchiveEntry(1, &entry));
+}
+
+TEST(Loader, AcceptsAFolderThatEndsInASeparator) {
+  TempDir dir;
+  ASSERT_TRUE(WriteBytes(dir.Join("UPDATE.DAT"), kSample));
+  EXPECT_EQ(1, LoadArchiveDirectory((dir.path + "\\").c_str()));
+}
+
+TEST(Loader, ReadsThreeEntriesWithASubdirectoryAndStoredOffsets) {
+  TempDir dir;
+  std::string data = PatternBytes(100, 1);
+  std::string directory =
+      Entry("readme.txt", 10, 0) + Entry("data\\a.bin", 50, 10) + Entry("data\\b.bin", 40, 0x100000060ull);
+  Loaded loaded = LoadPackage(dir, data + directory + Trailer(100, 3));
+  ASSERT_EQ(3, loaded.count);
+  ASSERT_EQ(3u, loaded.entries.size());
+  EXPECT_STREQ("data\\a.bin", loaded.entries[1].name);
+  EXPECT_EQ(50u, loaded.entries[1].size);
+  EXPECT_EQ(10u, loaded.entries[1].offset_low);
+  EXPECT_STREQ("data\\b.bin", loaded.entries[2].name);
+  EXPECT_EQ(1u, loaded.entries[2].offset_high);
+  EXPECT_EQ(0x60u, loaded.entries[2].offset_low);
+}
+
+TEST(Loader, ReadsA255ByteNameWholeAndAnEmptyName) {
+  TempDir dir;
+  std::string long_name(251, 'n');
+  long_name += ".bin";
+  Loaded loaded = LoadPackage(dir, Entry(long_name, 0, 0) + Entry("", 0, 0) + Trailer(0, 2));
+  ASSERT_EQ(2, loaded.count);
+  EXPECT_EQ(long_name, loaded.entries[0].name);
+  EXPECT_STREQ("", loaded.entries[1].name);
+}
+
+TEST(Loader, SizeFigureIsFileSizeLessFourInWholeKiB) {
+  TempDir dir;
+  std::string directory = Entry("x", 1, 0);
+  std::string padding(1024 + 4 - 1 - directory.size() - kTrailerBytes, 'p');
+  std::string package = "x" + padding + directory + Trailer(1 + padding.size(), 1);
+  ASSERT_EQ(1028u, package.size());
+  EXPECT_EQ(1, LoadPackage(dir, package).count);
+  EXPECT_EQ(1, ArchiveSizeKiB());
+  padding.pop_back();
+  package = "x" + padding + directory + Trailer(1 + padding.size(), 1);
+  EXPECT_EQ(1, LoadPackage(dir, package).count);
+  EXPECT_EQ(0, ArchiveSizeKiB());
+}
+
+TEST(Loader, MissingOrEmptyPackageLoadsNothing) {
+  TempDir dir;
+  EXPECT_EQ(0, LoadArchiveDirectory(dir.path.c_str()));
+  EXPECT_EQ(kPackageCannotOpen, LastPackageError());
+  EXPECT_EQ(0, LoadPackage(dir, "").count);
+  EXPECT_EQ(kPackageTooShort, LastPackageError());
+}
+
+// A refused package keeps nothing: not even part of its directory.
+void ExpectRefused(const std::string &bytes, PackageError why) {
+  TempDir dir;
+  Loaded loaded = LoadPackage(dir, bytes);
+  EXPECT_EQ(0, loaded.count);
+  EXPECT_TRUE(loaded.entries.empty());
+  EXPECT_EQ(why, LastPackageError());
+}
+
+TEST(LoaderRefusals, CountsThatNameNothingOrAreNegative) {
+  ExpectRefused(Trailer(0, 0), kPackageEmptyCount);
+  ExpectRefused(Entry("a", 0, 0) + Trailer(0, 0x80000001u), kPackageNegativeCount);
+  ExpectRefused(Entry("a", 0, 0) + Trailer(0, 0xFFFFFFFFu), kPackageNegativeCount);
+}
+
+TEST(LoaderRefusals, DirectoriesOutsideTheFileOrShorterThanTheirCount) {
+  ExpectRefused(Entry("a", 0, 0) + Trailer(1000, 1), kPackageDirectoryOutside);
+  ExpectRefused(Entry("a", 0, 0) + Trailer(0x100000000ull, 1), kPackageDirectoryOutside);
+  ExpectRefused(Entry("a", 0, 0) + Trailer(0, 2), kPackageDirectoryShort);
+  ExpectRefused(Entry("a", 0, 0) + Trailer(0, 0x7FFFFFFF), kPackageDirectoryShort);
+}
+
+TEST(LoaderRefusals, NamesThatLeaveTheDestination) {
+  const char *names[] = {"..\\evil.dll", "\\Windows\\evil.dll", "C:\\evil.dll", "a\\..\\..\\b", "a:b", "a\\\\b",
+                         "a\\.\\b",      "a/../b",             "sub\\"};
+  for (const char *name : names) {
+    SCOPED_TRACE(name);
+    ExpectRefused(Entry(name, 0, 0) + Trailer(0, 1), kPackageUnsafeName);
+  }
+}
+
+TEST(LoaderRefusals, ARefusedPackageLeavesNoEntryOfAnEarlierLoad) {
+  TempDir good;
+  ASSERT_EQ(1, LoadPackage(good, kSample).count);
+  ExpectRefused(Entry("ok", 0, 0) + Entry("..\\x", 0, 0) + Trailer(0, 2), kPackageUnsafeName);
+  ArchiveEntry entry;
+  EXPECT_EQ(-1, GetArchiveEntry(0, &entry));
+}
+
+} // namespace
