@@ -148,8 +148,7 @@ PackageError DecodeDirectory(ByteStream *stream, int32_t count, ArchiveEntry *en
     ArchiveEntry &entry = entries[n];
     unsigned char length = 0;
     unsigned char numbers[12];
-    if (!TakeBytes(stream, &length, 1) ||
-        !TakeBytes(stream, reinterpret_cast<unsigned char *>(entry.name), length) ||
+    if (!TakeBytes(stream, &length, 1) || !TakeBytes(stream, reinterpret_cast<unsigned char *>(entry.name), length) ||
         !TakeBytes(stream, numbers, sizeof numbers))
       return kPackageDirectoryShort;
     entry.name[length] = '\0';
@@ -173,8 +172,6 @@ uint64_t EntryDataOffset(const ArchiveEntry &entry) {
   return static_cast<uint64_t>(entry.offset_high) << 32 | entry.offset_low;
 }
 
-int64_t PackageSizeFigure(uint64_t file_size) {
-  return file_size < 4 ? -1 : static_cast<int64_t>(file_size - 4);
-}
+int64_t PackageSizeFigure(uint64_t file_size) { return file_size < 4 ? -1 : static_cast<int64_t>(file_size - 4); }
 
 int64_t SizeFigureKiB(int64_t size_figure) { return size_figure / 1024; }

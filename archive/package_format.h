@@ -11,7 +11,7 @@
 #include <cstdint>
 
 enum {
-  kEntryNameBytes = 260,  // in-memory name buffer
+  kEntryNameBytes = 260, // in-memory name buffer
   kTrailerBytes = 12,
   kMinEntryBytes = 13,      // an entry with an empty name
   kMaxEntryBytes = 13 + 255 // an entry with a 255-byte name
@@ -32,13 +32,13 @@ struct PackageTrailer {
 enum PackageError {
   kPackageOk = 0,
   kPackageCannotOpen,       // missing or unreadable
-  kPackageTooShort,        // shorter than the trailer
-  kPackageEmptyCount,      // the trailer counts no entry
-  kPackageNegativeCount,   // top bit of the count set
-  kPackageDirectoryOutside,// directory offset past the data before the trailer
-  kPackageDirectoryShort,  // the directory ends before its count of entries
-  kPackageNoMemory,        // no room for the entry array
-  kPackageUnsafeName,      // an entry name that could leave the destination
+  kPackageTooShort,         // shorter than the trailer
+  kPackageEmptyCount,       // the trailer counts no entry
+  kPackageNegativeCount,    // top bit of the count set
+  kPackageDirectoryOutside, // directory offset past the data before the trailer
+  kPackageDirectoryShort,   // the directory ends before its count of entries
+  kPackageNoMemory,         // no room for the entry array
+  kPackageUnsafeName,       // an entry name that could leave the destination
 };
 
 // English description of an error, for the package builder's messages.
@@ -74,7 +74,7 @@ struct ByteStream {
   size_t capacity;
   size_t position;
   size_t length;
-  uint64_t remaining;  // bytes the stream may still deliver
+  uint64_t remaining; // bytes the stream may still deliver
 };
 
 void InitByteStream(ByteStream *stream, size_t (*fill)(void *, unsigned char *, size_t), void *context,

@@ -13,8 +13,7 @@ int AppendText(char *dest, size_t capacity, const char *source);
 
 // snprintf into dest. 0 on success; -1 when the result was cut or the format
 // failed (dest then holds the cut text).
-int FormatText(char *dest, size_t capacity, const char *format, ...)
-    __attribute__((format(printf, 3, 4)));
+int FormatText(char *dest, size_t capacity, const char *format, ...) __attribute__((format(printf, 3, 4)));
 
 // Joins a folder and a name: folder, then '\' unless the folder already ends
 // in one, then name. 0 on success; -1 when the result does not fit in capacity

@@ -16,8 +16,8 @@ std::string Le32(uint32_t value) {
 }
 
 std::string Entry(const std::string &name, uint32_t size, uint64_t offset) {
-  return std::string(1, static_cast<char>(name.size())) + name + Le32(size) + Le32(static_cast<uint32_t>(offset >> 32)) +
-         Le32(static_cast<uint32_t>(offset));
+  return std::string(1, static_cast<char>(name.size())) + name + Le32(size) +
+         Le32(static_cast<uint32_t>(offset >> 32)) + Le32(static_cast<uint32_t>(offset));
 }
 
 std::string Trailer(uint64_t directory_offset, uint32_t count) {
@@ -133,8 +133,9 @@ TEST(LoaderRefusals, DirectoriesOutsideTheFileOrShorterThanTheirCount) {
 }
 
 TEST(LoaderRefusals, NamesThatLeaveTheDestination) {
-  const char *names[] = {"..\\evil.dll", "\\Windows\\evil.dll", "C:\\evil.dll", "a\\..\\..\\b", "a:b", "a\\\\b",
-                         "a\\.\\b",      "a/../b",             "sub\\"};
+  const char *names[] = {
+      "..\\evil.dll", "\\Windows\\evil.dll", "C:\\evil.dll", "a\\..\\..\\b", "a:b", "a\\\\b", "a\\.\\b", "a/../b",
+      "sub\\"};
   for (const char *name : names) {
     SCOPED_TRACE(name);
     ExpectRefused(Entry(name, 0, 0) + Trailer(0, 1), kPackageUnsafeName);

@@ -8,16 +8,15 @@
 #include "tools/mkupdate/encoding.h"
 #include "tools/mkupdate/package_builder.h"
 
-static const char kUsage[] =
-    "usage:\n"
-    "  mkupdate build FOLDER -o UPDATE.DAT   pack every file under FOLDER\n"
-    "  mkupdate list UPDATE.DAT              show the entries of a package\n"
-    "  mkupdate verify UPDATE.DAT            check a package as the installer will\n"
-    "  mkupdate --help                       this text\n"
-    "\n"
-    "File names are converted from UTF-8 to code page 932 and stored with '\\'\n"
-    "separators, shallower files first. Names must have a code page 932 form and\n"
-    "fit in 255 bytes; files must be smaller than 4 GiB.\n";
+static const char kUsage[] = "usage:\n"
+                             "  mkupdate build FOLDER -o UPDATE.DAT   pack every file under FOLDER\n"
+                             "  mkupdate list UPDATE.DAT              show the entries of a package\n"
+                             "  mkupdate verify UPDATE.DAT            check a package as the installer will\n"
+                             "  mkupdate --help                       this text\n"
+                             "\n"
+                             "File names are converted from UTF-8 to code page 932 and stored with '\\'\n"
+                             "separators, shallower files first. Names must have a code page 932 form and\n"
+                             "fit in 255 bytes; files must be smaller than 4 GiB.\n";
 
 static int Usage(const char *problem) {
   if (problem)

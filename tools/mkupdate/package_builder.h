@@ -8,9 +8,9 @@
 
 // One file to pack: where it lies on this machine and its name in the package.
 struct PackFile {
-  std::string source;   // path on the publisher's machine
-  std::string name;     // code page 932, '\' separators
-  std::string display;  // the name as UTF-8, for messages
+  std::string source;  // path on the publisher's machine
+  std::string name;    // code page 932, '\' separators
+  std::string display; // the name as UTF-8, for messages
   uint64_t size = 0;
 };
 

@@ -42,8 +42,8 @@ bool WriteBytes(const std::string &path, const std::string &bytes) {
 
 std::string ReadBytes(const std::string &path, bool *ok) {
   std::string bytes;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
   if (ok)
     *ok = file != INVALID_HANDLE_VALUE;
   if (file == INVALID_HANDLE_VALUE)
@@ -100,8 +100,7 @@ static const char kGameKey[] = "Software\\TALVERA\\lumerant_qen";
 
 void SetDataDirRaw(const void *bytes, DWORD size, DWORD type) {
   HKEY key;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, kGameKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS)
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, kGameKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
     return;
   RegSetValueExA(key, "DataDir", 0, type, static_cast<const BYTE *>(bytes), size);
   RegCloseKey(key);
