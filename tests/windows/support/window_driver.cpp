@@ -3,6 +3,7 @@
 #include "window_driver.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -22,17 +23,83 @@ BOOL CALLBACK CollectDialog(HWND window, LPARAM context) {
   return TRUE;
 }
 
-BoxIcon IconKind(HICON icon) {
-  if (icon == nullptr)
+enum { kIconSide = 32 };
+
+// A 32 x 32 bottom-up 32-bit DIB section selected into a memory DC.
+struct PixelCanvas {
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  void *bits = nullptr;
+  HBITMAP bitmap = nullptr;
+  HGDIOBJ old = nullptr;
+  PixelCanvas() {
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = kIconSide;
+    info.bmiHeader.biHeight = kIconSide;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    old = SelectObject(memory, bitmap);
+  }
+  ~PixelCanvas() {
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+  }
+  std::vector<DWORD> Pixels() {
+    GdiFlush();
+    const DWORD *first = static_cast<const DWORD *>(bits);
+    std::vector<DWORD> pixels(first, first + kIconSide * kIconSide);
+    for (DWORD &pixel : pixels)
+      pixel &= 0xFFFFFF;
+    return pixels;
+  }
+};
+
+// What the icon control of another process shows, read from the screen: its
+// icon handle means nothing in this process.
+std::vector<DWORD> ScreenPixels(HWND control) {
+  RECT rect;
+  GetWindowRect(control, &rect);
+  PixelCanvas canvas;
+  BitBlt(canvas.memory, 0, 0, kIconSide, kIconSide, canvas.screen, rect.left, rect.top, SRCCOPY);
+  return canvas.Pixels();
+}
+
+std::vector<DWORD> ReferencePixels(LPCSTR id, COLORREF background) {
+  PixelCanvas canvas;
+  RECT all = {0, 0, kIconSide, kIconSide};
+  HBRUSH brush = CreateSolidBrush(background);
+  FillRect(canvas.memory, &all, brush);
+  DeleteObject(brush);
+  DrawIconEx(canvas.memory, 0, 0, LoadIconA(nullptr, id), kIconSide, kIconSide, 0, nullptr, DI_NORMAL);
+  return canvas.Pixels();
+}
+
+BoxIcon IconKind(HWND control) {
+  if (control == nullptr || SendMessageA(control, STM_GETICON, 0, 0) == 0)
     return kIconNone;
-  if (icon == LoadIcon(nullptr, IDI_INFORMATION))
-    return kIconInformation;
-  if (icon == LoadIcon(nullptr, IDI_WARNING))
-    return kIconWarning;
-  if (icon == LoadIcon(nullptr, IDI_QUESTION))
-    return kIconQuestion;
-  if (icon == LoadIcon(nullptr, IDI_ERROR))
-    return kIconError;
+  const struct {
+    LPCSTR id;
+    BoxIcon kind;
+  } known[] = {{IDI_INFORMATION, kIconInformation},
+               {IDI_WARNING, kIconWarning},
+               {IDI_QUESTION, kIconQuestion},
+               {IDI_ERROR, kIconError}};
+  // The box may still be painting: look a few times.
+  for (int attempt = 0; attempt < 25; ++attempt) {
+    std::vector<DWORD> shown = ScreenPixels(control);
+    // Icons leave their corners transparent: the corner is the background.
+    DWORD corner = shown[0];
+    COLORREF background = RGB(corner >> 16 & 0xFF, corner >> 8 & 0xFF, corner & 0xFF);
+    for (const auto &candidate : known) {
+      if (shown == ReferencePixels(candidate.id, background))
+        return candidate.kind;
+    }
+    Sleep(40);
+  }
   return kIconOther;
 }
 
@@ -81,8 +148,7 @@ MessageBoxView ReadMessageBox(HWND box) {
   MessageBoxView view;
   view.caption = WindowText(box);
   view.text = ControlText(box, 0xFFFF);
-  HWND icon = GetDlgItem(box, 0x440);
-  view.icon = icon ? IconKind(reinterpret_cast<HICON>(SendMessageA(icon, STM_GETICON, 0, 0))) : kIconNone;
+  view.icon = IconKind(GetDlgItem(box, 0x440));
   view.owner = GetWindow(box, GW_OWNER);
   const int candidates[] = {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO};
   for (int id : candidates) {

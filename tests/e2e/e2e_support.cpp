@@ -1,0 +1,83 @@
+// Sample installs for the end-to-end tests.
+#include "e2e_support.h"
+
+#include <vector>
+
+const char kBoxCaption[] = "インストール";
+
+GameInstall::GameInstall(const std::string &program_folder) {
+  game = root.Join("game");
+  program = root.Join(program_folder);
+  CreateDirectoryA(game.c_str(), nullptr);
+  CreateDirectoryA(program.c_str(), nullptr);
+  CopyFileA(BuildPath("driver\\update.exe").c_str(), (program + "\\update.exe").c_str(), FALSE);
+  SetDataDir(game);
+}
+
+GameInstall::~GameInstall() { DeleteDataDir(); }
+
+static void MakeParents(const std::string &path) {
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (path[i] == '\\' && i > 2)
+      CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
+  }
+}
+
+void GameInstall::AddGameFile(const std::string &relative, const std::string &bytes) {
+  std::string path = game + "\\" + relative;
+  MakeParents(path);
+  WriteBytes(path, bytes);
+}
+
+static std::string Le32(uint32_t value) {
+  std::string bytes(4, '\0');
+  for (int i = 0; i < 4; ++i)
+    bytes[i] = static_cast<char>(value >> (8 * i));
+  return bytes;
+}
+
+void GameInstall::MakePackage(const std::map<std::string, std::string> &files) {
+  std::string data, directory;
+  for (const auto &file : files) {
+    directory += static_cast<char>(file.first.size());
+    directory += file.first;
+    directory += Le32(static_cast<uint32_t>(file.second.size())) + Le32(0) + Le32(static_cast<uint32_t>(data.size()));
+    data += file.second;
+  }
+  WriteRawPackage(data + directory + Le32(0) + Le32(static_cast<uint32_t>(data.size())) +
+                  Le32(static_cast<uint32_t>(files.size())));
+}
+
+void GameInstall::WriteRawPackage(const std::string &bytes) { WriteBytes(program + "\\UPDATE.DAT", bytes); }
+
+static void CollectFiles(const std::string &folder, const std::string &prefix,
+                         std::map<std::string, std::string> *files) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE)
+    return;
+  do {
+    std::string name = found.cFileName;
+    if (name == "." || name == "..")
+      continue;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      CollectFiles(folder + "\\" + name, prefix + name + "\\", files);
+    else
+      (*files)[prefix + name] = ReadBytes(folder + "\\" + name);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
+std::map<std::string, std::string> GameInstall::Snapshot() const {
+  std::map<std::string, std::string> files;
+  CollectFiles(game, "", &files);
+  return files;
+}
+
+Process StartUpdate(const GameInstall &install) {
+  return StartProcess("\"" + install.program + "\\update.exe\"", install.program);
+}
+
+HWND WaitForBox(const Process &process, DWORD timeout_ms) {
+  return WaitForDialogWithControl(process.pid, kBoxCaption, 0xFFFF, timeout_ms);
+}

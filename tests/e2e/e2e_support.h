@@ -1,0 +1,35 @@
+// A sample game install and a copy of update.exe beside its package, in a
+// temporary folder, and the means to run the program and read its boxes.
+#pragma once
+#include <windows.h>
+
+#include <map>
+#include <string>
+
+#include "test_support.h"
+#include "window_driver.h"
+
+extern const char kBoxCaption[]; // "インストール"
+
+struct GameInstall {
+  TempDir root;
+  std::string game;    // the data directory (DataDir)
+  std::string program; // folder of update.exe and UPDATE.DAT
+  // program_folder is the name of the program's folder under the root.
+  explicit GameInstall(const std::string &program_folder = "dist");
+  ~GameInstall();
+  // Puts a file into the game's folder (creating folders on the way).
+  void AddGameFile(const std::string &relative, const std::string &bytes);
+  // Makes UPDATE.DAT beside the program from files (package name -> bytes),
+  // installed in the order given by order (package names).
+  void MakePackage(const std::map<std::string, std::string> &files);
+  void WriteRawPackage(const std::string &bytes);
+  // Every file under the game folder, relative name -> bytes.
+  std::map<std::string, std::string> Snapshot() const;
+};
+
+// Starts update.exe from its folder.
+Process StartUpdate(const GameInstall &install);
+
+// Waits for the next message box of the process and reads it; the box stays.
+HWND WaitForBox(const Process &process, DWORD timeout_ms = 20000);
