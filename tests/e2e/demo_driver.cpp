@@ -1,0 +1,83 @@
+// Walks update.exe through its windows for the headless demo: takes a
+// picture of every window, answers the confirmation with its start button and
+// every message with OK, and prints what the program said.
+#include <windows.h>
+
+#include <cstdio>
+#include <set>
+#include <string>
+
+#include "test_support.h"
+#include "window_driver.h"
+
+static std::string ToUtf8(const std::string &cp932) {
+  int wide_length = MultiByteToWideChar(932, 0, cp932.c_str(), -1, nullptr, 0);
+  std::wstring wide(static_cast<size_t>(wide_length > 0 ? wide_length : 1), L'\0');
+  MultiByteToWideChar(932, 0, cp932.c_str(), -1, &wide[0], wide_length);
+  int length = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(length > 0 ? length : 1), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &utf8[0], length, nullptr, nullptr);
+  utf8.resize(strlen(utf8.c_str()));
+  return utf8;
+}
+
+static void Say(const std::string &utf8) {
+  std::string line = utf8 + "\n";
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+static std::string Flat(std::string text) {
+  for (char &c : text) {
+    if (c == '\r' || c == '\n')
+      c = ' ';
+  }
+  return text;
+}
+
+// Answers one window the way a player who wants the update would.
+static void Answer(HWND window, const std::string &picture) {
+  Sleep(300); // let it paint before the picture
+  SaveWindowImage(window, picture);
+  if (GetDlgItem(window, 0xFFFF)) {
+    MessageBoxView box = ReadMessageBox(window);
+    Say("demo: message: " + ToUtf8(Flat(box.text)));
+    PressButton(window, box.buttons.empty() ? IDOK : box.buttons.front());
+  } else if (GetDlgItem(window, IDOK)) {
+    Say("demo: window \"" + ToUtf8(WindowText(window)) + "\": pressing its start button");
+    PressButton(window, IDOK);
+  } else {
+    Say("demo: window \"" + ToUtf8(WindowText(window)) + "\"");
+  }
+}
+
+int main(int argc, char **argv) {
+  if (argc != 3) {
+    Say("usage: demo_driver PROGRAM_FOLDER PICTURE_FOLDER");
+    return 2;
+  }
+  std::string folder = argv[1], pictures = argv[2];
+  CreateDirectoryA(pictures.c_str(), nullptr);
+  Process process = StartProcess("\"" + folder + "\\update.exe\"", folder);
+  if (process.handle == nullptr) {
+    Say("demo: update.exe could not be started");
+    return 1;
+  }
+  std::set<HWND> seen;
+  int pictures_taken = 0;
+  while (WaitForSingleObject(process.handle, 50) == WAIT_TIMEOUT) {
+    for (HWND window : DialogsOf(process.pid)) {
+      if (!seen.insert(window).second)
+        continue;
+      char name[64];
+      snprintf(name, sizeof name, "\\demo-%02d.bmp", ++pictures_taken);
+      Answer(window, pictures + name);
+    }
+  }
+  DWORD code = 1;
+  GetExitCodeProcess(process.handle, &code);
+  if (seen.empty())
+    Say("demo: update.exe ended after its start-up without opening a window");
+  Say("demo: update.exe exited with " + std::to_string(code));
+  return code == 0 ? 0 : 1;
+}
