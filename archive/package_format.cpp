@@ -86,9 +86,11 @@ bool IsSafeEntryName(const char *name, size_t length) {
   for (size_t i = 0; i < length; ++i) {
     unsigned char byte = static_cast<unsigned char>(name[i]);
     if (IsLeadByte932(byte)) {
-      if (i + 1 >= length)
-        return false; // ends inside a double-byte character
-      ++i;            // the trail byte may be 0x5C without being a separator
+      // A name may not end inside a double-byte character, nor pair a lead
+      // byte with a byte that cannot follow it (a ':' there stays a ':').
+      if (i + 1 >= length || !IsTrailByte932(static_cast<unsigned char>(name[i + 1])))
+        return false;
+      ++i; // the trail byte may be 0x5C without being a separator
       continue;
     }
     if (byte == 0 || byte == ':' || byte == '/')

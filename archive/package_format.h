@@ -61,7 +61,7 @@ PackageError CheckTrailer(const PackageTrailer &trailer, uint64_t file_size, uin
 // ".." among them, which Windows would also reach by trimming). A whole name
 // of length 0 is let through: the extraction pass reports it. Separators are
 // found as code page 932 requires; a name may not end inside a double-byte
-// character.
+// character, and a lead byte must be followed by a valid trail byte.
 bool IsSafeEntryName(const char *name, size_t length);
 
 // A sequential source of directory bytes with a read-ahead buffer, so that

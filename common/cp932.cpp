@@ -5,6 +5,8 @@
 
 bool IsLeadByte932(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
 
+bool IsTrailByte932(unsigned char byte) { return byte >= 0x40 && byte <= 0xFC && byte != 0x7F; }
+
 long FindLastSeparator(const char *text) {
   long last = -1;
   for (long i = 0; text[i] != '\0'; ++i) {

@@ -6,6 +6,11 @@
 // True for the bytes that open a double-byte character in code page 932.
 bool IsLeadByte932(unsigned char byte);
 
+// True for the bytes that may follow a lead byte (0x40-0x7E, 0x80-0xFC).
+// Any other byte after a lead byte is no character at all: Windows would
+// read it on its own, so a ':' or a NUL there would act as itself.
+bool IsTrailByte932(unsigned char byte);
+
 // Index of the last '\' that is a separator and not the trail byte of a
 // double-byte character, or -1 when there is none.
 long FindLastSeparator(const char *text);

@@ -21,8 +21,7 @@ struct Scratch {
   fs::path root;
   Scratch() {
     static int serial = 0;
-    root = fs::temp_directory_path() /
-           ("mkupdate_test_" + std::to_string(getpid()) + "_" + std::to_string(++serial));
+    root = fs::temp_directory_path() / ("mkupdate_test_" + std::to_string(getpid()) + "_" + std::to_string(++serial));
     fs::create_directories(root / "in");
   }
   ~Scratch() { fs::remove_all(root); }
@@ -64,8 +63,10 @@ TEST(Build, OneFileGivesTheThirtyThreeByteSample) {
   BuildReport report;
   ASSERT_TRUE(Build(scratch, &report)) << report.error;
   // 61 62 63 | 05 "a.txt" 03 00 00 00 + 8 zero bytes | trailer 0, 3, 1.
-  const std::string expected = std::string("abc\x05" "a.txt\x03", 10) + std::string(11, '\0') +
-                               std::string("\0\0\0\0\x03\0\0\0\x01\0\0\0", 12);
+  const std::string expected = std::string("abc\x05"
+                                           "a.txt\x03",
+                                           10) +
+                               std::string(11, '\0') + std::string("\0\0\0\0\x03\0\0\0\x01\0\0\0", 12);
   ASSERT_EQ(33u, expected.size());
   EXPECT_EQ(expected, ReadAll(scratch.Out()));
   EXPECT_EQ(33u, report.package_bytes);
@@ -188,13 +189,17 @@ TEST(Verify, RefusesWhatTheInstallerRefuses) {
 TEST(Verify, ReportsDataPastTheEndAndEmptyNames) {
   Scratch scratch;
   // Entry "a" of 100 bytes at offset 0, in a file of 29 bytes.
-  std::string package = std::string("abc") + std::string("\x01" "a\x64\0\0\0\0\0\0\0\0\0\0\0", 14) +
+  std::string package = std::string("abc") +
+                        std::string("\x01"
+                                    "a\x64\0\0\0\0\0\0\0\0\0\0\0",
+                                    14) +
                         std::string("\0\0\0\0\x03\0\0\0\x01\0\0\0", 12);
   WriteAll(scratch.Out(), package);
   PackageCheck check;
   ASSERT_TRUE(CheckPackage(scratch.Out(), &check));
   EXPECT_FALSE(check.problems.empty());
-  std::string empty_name = std::string("\0\0\0\0\0\0\0\0\0\0\0\0\0", 13) + std::string("\0\0\0\0\0\0\0\0\x01\0\0\0", 12);
+  std::string empty_name =
+      std::string("\0\0\0\0\0\0\0\0\0\0\0\0\0", 13) + std::string("\0\0\0\0\0\0\0\0\x01\0\0\0", 12);
   WriteAll(scratch.Out(), empty_name);
   PackageCheck second;
   ASSERT_TRUE(CheckPackage(scratch.Out(), &second));

@@ -194,6 +194,13 @@ TEST(EntryNames, TrailBytesOfDoubleByteCharactersAreNoSeparators) {
   EXPECT_TRUE(Safe("a\\\x83\x5C\\b"));
   // A lead byte with nothing after it ends the name inside a character.
   EXPECT_FALSE(Safe("abc\x83"));
+  // A lead byte followed by a byte that is no trail byte: Windows reads the
+  // second byte on its own, so "\x8D:" holds a real ':'.
+  EXPECT_FALSE(Safe("\x8D:stream"));
+  EXPECT_FALSE(Safe("a\x81/b"));
+  EXPECT_FALSE(Safe(std::string("a\x81\0b", 4)));
+  EXPECT_FALSE(Safe("\x81\x7F"));
+  EXPECT_TRUE(Safe("\x81\x40\x81\xFC"));
   // ".\x83\x5C" is no dots-only component.
   EXPECT_TRUE(Safe(".\x83\x5C"));
 }

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Runs each libFuzzer target for a bounded time (FUZZ_SECONDS, default 60)
+# with AddressSanitizer and UndefinedBehaviorSanitizer. Corpora start from
+# packages made by mkupdate and the seeds in tests/fuzz/seeds; they grow in
+# build/fuzz. A crash leaves its input in build/fuzz/<target>/ and fails.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${UPD_BUILD_DIR:-$root/build}
+seconds=${FUZZ_SECONDS:-60}
+bash "$root/scripts/bootstrap.sh"
+for p in clang libclang-rt-14-dev; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+    { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$p" >/dev/null; }
+done
+bash "$root/scripts/build.sh" >/dev/null
+out=$build/fuzz
+mkdir -p "$out"
+flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I"$root")
+
+declare -A sources=(
+  [fuzz_package]="tests/fuzz/fuzz_package.cpp archive/package_format.cpp common/cp932.cpp"
+)
+[ -f "$root/tests/fuzz/fuzz_uninstall_codec.cpp" ] &&
+  sources[fuzz_uninstall_codec]="tests/fuzz/fuzz_uninstall_codec.cpp journal/uninstall_codec.cpp"
+
+seed_packages() {
+  local corpus=$1 work=$out/seed-src
+  rm -rf "$work" && mkdir -p "$work/a/data" "$work/b"
+  printf abc >"$work/a/a.txt"
+  printf 'x%.0s' $(seq 300) >"$work/a/data/x.bin"
+  : >"$work/b/empty.bin"
+  "$build/native/tools/mkupdate/mkupdate" build "$work/a" -o "$corpus/seed-a.dat" >/dev/null
+  "$build/native/tools/mkupdate/mkupdate" build "$work/b" -o "$corpus/seed-b.dat" >/dev/null
+  "$build/native/tools/mkupdate/mkupdate" build "$root/demo/game" -o "$corpus/seed-c.dat" >/dev/null
+}
+
+status=0
+for target in "${!sources[@]}"; do
+  dir=$out/$target
+  mkdir -p "$dir/corpus"
+  read -r -a files <<<"${sources[$target]}"
+  clang++ "${flags[@]}" "${files[@]/#/$root/}" -o "$dir/$target"
+  [ "$target" = fuzz_package ] && seed_packages "$dir/corpus"
+  [ -d "$root/tests/fuzz/seeds/$target" ] && cp -n "$root/tests/fuzz/seeds/$target"/* "$dir/corpus/" 2>/dev/null || true
+  echo "== $target for $seconds s"
+  (cd "$dir" && "./$target" -max_total_time="$seconds" -print_final_stats=1 corpus 2>&1 |
+    grep -E 'stat::number_of_executed_units|stat::new_units_added|ERROR|SUMMARY|Done') || status=1
+done
+exit $status
