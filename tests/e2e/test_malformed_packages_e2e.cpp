@@ -1,0 +1,73 @@
+// Hand-made malformed packages through the real update.exe: each one ends
+// with the package message, and nothing in the game folder changes.
+#include <gtest/gtest.h>
+
+#include "e2e_support.h"
+
+namespace {
+
+const char kPackageUnreadable[] = "UPDATE.DATの読み込みに失敗しました。\nインストールを終了します。";
+
+std::string Le32(uint32_t value) {
+  std::string bytes(4, '\0');
+  for (int i = 0; i < 4; ++i)
+    bytes[i] = static_cast<char>(value >> (8 * i));
+  return bytes;
+}
+
+std::string Entry(const std::string &name, uint32_t size, uint32_t offset) {
+  return std::string(1, static_cast<char>(name.size())) + name + Le32(size) + Le32(0) + Le32(offset);
+}
+
+std::string Trailer(uint32_t high, uint32_t low, uint32_t count) { return Le32(high) + Le32(low) + Le32(count); }
+
+struct Malformed {
+  const char *what;
+  std::string bytes;
+};
+
+std::vector<Malformed> Corpus() {
+  std::string data = "abc";
+  std::string good_entry = Entry("a.txt", 3, 0);
+  std::string good = data + good_entry + Trailer(0, 3, 1);
+  return {
+      {"eleven bytes", good.substr(good.size() - 11)},
+      {"truncated trailer", good.substr(0, good.size() - 1)},
+      {"count of zero", data + good_entry + Trailer(0, 3, 0)},
+      {"negative count", data + good_entry + Trailer(0, 3, 0xFFFFFFF0u)},
+      {"count too large", data + good_entry + Trailer(0, 3, 2)},
+      {"huge count", data + good_entry + Trailer(0, 3, 0x7FFFFFFF)},
+      {"directory past the end", data + good_entry + Trailer(0, 4000, 1)},
+      {"directory beyond 4 GiB", data + good_entry + Trailer(1, 3, 1)},
+      {"name length past the end", data + std::string(1, '\xFF') + "a.txt" + Trailer(0, 3, 1)},
+      {"parent folder", data + Entry("..\\a.txt", 3, 0) + Trailer(0, 3, 1)},
+      {"parent inside", data + Entry("sub\\..\\..\\a.txt", 3, 0) + Trailer(0, 3, 1)},
+      {"colon", data + Entry("a.txt:stream", 3, 0) + Trailer(0, 3, 1)},
+      {"leading separator", data + Entry("\\Windows\\a.txt", 3, 0) + Trailer(0, 3, 1)},
+      {"drive letter", data + Entry("C:\\a.txt", 3, 0) + Trailer(0, 3, 1)},
+      {"lead byte before colon", data + Entry("\x8D:a.txt", 3, 0) + Trailer(0, 3, 1)},
+      {"empty component", data + Entry("sub\\\\a.txt", 3, 0) + Trailer(0, 3, 1)},
+      {"unsafe second entry", data + good_entry + Entry("..\\b.txt", 3, 0) + Trailer(0, 3, 2)},
+  };
+}
+
+TEST(MalformedPackages, EachEndsWithThePackageMessageAndChangesNothing) {
+  GameInstall install;
+  install.AddGameFile("uinst.dat", std::string("Fx\0\0", 4));
+  install.AddGameFile("a.txt", "old");
+  auto before = install.Snapshot();
+  for (const Malformed &package : Corpus()) {
+    SCOPED_TRACE(package.what);
+    install.WriteRawPackage(package.bytes);
+    Process process = StartUpdate(install);
+    HWND box = WaitForBox(process);
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ(kPackageUnreadable, ReadMessageBox(box).text);
+    PressButton(box, IDOK);
+    EXPECT_EQ(0u, WaitForExit(process, 20000));
+    KillProcess(process);
+    EXPECT_EQ(before, install.Snapshot());
+  }
+}
+
+} // namespace
