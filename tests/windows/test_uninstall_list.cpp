@@ -146,6 +146,21 @@ TEST_F(UninstallList, LoadFailsOnlyWhenTheFileCannotBeRead) {
   EXPECT_EQ(-1, LoadUninstallList());
 }
 
+TEST_F(UninstallList, FolderEndingInTheTrailByteOfADoubleByteCharacter) {
+  // The last byte of "ソ" is 0x5C, the value of a separator, yet it is none.
+  std::string folder = Path("ソ");
+  ASSERT_EQ('\\', folder.back());
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  UseTarget(folder);
+  ASSERT_TRUE(WriteBytes(list_path, Entry("F", "x") + kZero));
+  ASSERT_EQ(0, LoadUninstallList());
+  JournalAppend("F", (folder + "\\y").c_str(), kJournalCreated);
+  SaveUninstallList(nullptr);
+  ExpectNoFailure();
+  EXPECT_EQ(Entry("F", "x") + Entry("F", folder + "\\y") + kZero, ReadBytes(list_path));
+  EXPECT_EQ(kOnlyTheList, FolderContent(folder));
+}
+
 // A window whose posted message shows what the one pump during the save
 // sees: the list held open for writing and still unchanged.
 struct PumpProbe {
