@@ -2,6 +2,7 @@
 #include "test_support.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 std::string BuildPath(const std::string &relative) { return std::string(UPD_BUILD_DIR_WINDOWS) + "\\" + relative; }
@@ -165,3 +166,73 @@ static Process StartHelper(const std::string &what, const std::string &argument)
 Process StartMutexHolder(const std::string &name) { return StartHelper("mutex", name); }
 
 Process StartFileHolder(const std::string &path) { return StartHelper("file", path); }
+
+std::string UnixPathOf(const std::string &windows_path) {
+  typedef char *(CDECL * UnixFileName)(const WCHAR *);
+  // Through void *: the exported function's real type is not FARPROC's.
+  UnixFileName convert = reinterpret_cast<UnixFileName>(
+      reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  WCHAR wide[MAX_PATH];
+  if (convert == nullptr || MultiByteToWideChar(CP_ACP, 0, windows_path.c_str(), -1, wide, MAX_PATH) == 0)
+    return "";
+  char *unix_path = convert(wide);
+  if (unix_path == nullptr)
+    return "";
+  std::string result = unix_path;
+  HeapFree(GetProcessHeap(), 0, unix_path);
+  return result;
+}
+
+static std::string ShellQuoted(const std::string &text) {
+  std::string quoted = "'";
+  for (char c : text)
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+int RunUnixCommand(const std::string &command) {
+  TempDir work;
+  std::string unix_work = UnixPathOf(work.path);
+  if (unix_work.empty())
+    return -1;
+  std::string status = ShellQuoted(unix_work + "/status");
+  std::string script = "(\n" + command + "\n)\necho $? >" + status + ".part && mv " + status + ".part " + status + "\n";
+  if (!WriteBytes(work.Join("script.sh"), script))
+    return -1;
+  // A Linux program gets no usable process handles; only success counts.
+  std::string command_line = "Z:\\bin\\sh \"" + unix_work + "/script.sh\"";
+  std::vector<char> line(command_line.begin(), command_line.end());
+  line.push_back('\0');
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+    return -1;
+  if (info.hProcess != nullptr)
+    CloseHandle(info.hProcess);
+  if (info.hThread != nullptr)
+    CloseHandle(info.hThread);
+  for (int waited = 0; waited < 20000 && !FileExists(work.Join("status")); waited += 10)
+    Sleep(10);
+  bool ok = false;
+  std::string code = ReadBytes(work.Join("status"), &ok);
+  return ok && !code.empty() ? atoi(code.c_str()) : -1;
+}
+
+bool SetImmutable(const std::string &windows_path, bool immutable) {
+  std::string unix_path = UnixPathOf(windows_path);
+  return !unix_path.empty() &&
+         RunUnixCommand(std::string("chattr ") + (immutable ? "+i " : "-i ") + ShellQuoted(unix_path)) == 0;
+}
+
+SmallDrive::SmallDrive(const std::string &windows_folder, unsigned kib) : folder(windows_folder) {
+  CreateDirectoryA(folder.c_str(), nullptr);
+  std::string unix_folder = UnixPathOf(folder);
+  mounted = !unix_folder.empty() && RunUnixCommand("mount -t tmpfs -o size=" + std::to_string(kib) + "k tmpfs " +
+                                                   ShellQuoted(unix_folder)) == 0;
+}
+
+SmallDrive::~SmallDrive() {
+  if (mounted)
+    RunUnixCommand("umount " + ShellQuoted(UnixPathOf(folder)) + " || umount -l " + ShellQuoted(UnixPathOf(folder)));
+}

@@ -47,3 +47,27 @@ Process StartMutexHolder(const std::string &name);
 // Starts the test helper holding the file open for reading and writing
 // without share-delete; returns once it holds it.
 Process StartFileHolder(const std::string &path);
+
+// The Linux path of a Windows path, as Wine maps it; empty when it has none.
+std::string UnixPathOf(const std::string &windows_path);
+
+// Runs a shell command on the Linux side (as the user Wine runs as, root in
+// the tests) and waits for it. Its exit status, or -1 when it could not be
+// started or did not end within 20 s. Wine gives no process handle to wait
+// on for a Linux program, so the command reports its end through a file.
+int RunUnixCommand(const std::string &command);
+
+// chattr +i / -i on the file: running as root, Wine ignores read-only
+// attributes and modes, so this is how a test makes a file unwritable.
+bool SetImmutable(const std::string &windows_path, bool immutable);
+
+// A tmpfs of the given size mounted on an empty folder (needs root): a
+// small drive to fill up. Unmounted at the end of its scope.
+struct SmallDrive {
+  std::string folder;
+  bool mounted = false;
+  SmallDrive(const std::string &windows_folder, unsigned kib);
+  ~SmallDrive();
+  SmallDrive(const SmallDrive &) = delete;
+  SmallDrive &operator=(const SmallDrive &) = delete;
+};

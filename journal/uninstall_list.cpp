@@ -1,0 +1,198 @@
+// Reading and rewriting uinst.dat. The new list goes to a temporary file
+// beside it, which replaces uinst.dat only once it is complete and flushed,
+// so that a failing write never costs the list its earlier content.
+#include "journal/uninstall_list.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "common/text.h"
+#include "driver/state.h"
+#include "journal/journal.h"
+#include "journal/uninstall_codec.h"
+#include "ui/window_helpers.h"
+
+const char kUninstallFileName[] = "uinst.dat";
+
+static const char kCannotCreateTemplate[] = "\"%s\"を作成できません。";
+static const char kCannotWriteTemplate[] = "\"%s\"に書き込めません。";
+static const char kTemporaryPrefix[] = "uin";
+
+enum { kWriteBufferBytes = 64 * 1024 };
+
+static UninstallEntries UninstallList;
+static unsigned char WriteBuffer[kWriteBufferBytes];
+
+static int BuildUninstallPath(char *dest, size_t capacity) {
+  return JoinPath(dest, capacity, TARGETDIR, kUninstallFileName);
+}
+
+int LoadUninstallList() {
+  char path[kPathBytes];
+  if (BuildUninstallPath(path, sizeof path) != 0)
+    return -1;
+  return ReadUninstallFile(path);
+}
+
+int32_t FileSizeOf(const char *path) {
+  WIN32_FILE_ATTRIBUTE_DATA status;
+  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &status))
+    return 0;
+  if (status.nFileSizeHigh != 0 || status.nFileSizeLow > INT32_MAX)
+    return -1;
+  return static_cast<int32_t>(status.nFileSizeLow);
+}
+
+// Exactly size bytes, and nothing after them: a file that is shorter or
+// longer than its status said is not read at all.
+static bool ReadWhole(HANDLE file, char *buffer, int32_t size) {
+  DWORD got = 0;
+  if (!ReadFile(file, buffer, static_cast<DWORD>(size), &got, nullptr) || got != static_cast<DWORD>(size))
+    return false;
+  char extra;
+  DWORD more = 0;
+  return ReadFile(file, &extra, 1, &more, nullptr) && more == 0;
+}
+
+int ReadUninstallFile(const char *path) {
+  int32_t size = FileSizeOf(path);
+  if (size < 0)
+    return -1;
+  char *buffer = static_cast<char *>(std::malloc(static_cast<size_t>(size) + 1));
+  if (buffer == nullptr)
+    return -1;
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    std::free(buffer);
+    return -1;
+  }
+  bool read = ReadWhole(file, buffer, size);
+  CloseHandle(file);
+  int result = read ? ParseUninstallBytes(&UninstallList, buffer, static_cast<size_t>(size)) : -1;
+  std::free(buffer);
+  return result;
+}
+
+int AddUninstallEntry(const char *kind, const char *path) {
+  return AddEntryText(&UninstallList, kind, path) < 0 ? -1 : 0;
+}
+
+// Buffered output to a file; every WriteFile must take all its bytes.
+struct FileSink {
+  HANDLE file;
+  size_t used;
+};
+
+static bool WriteAll(HANDLE file, const void *bytes, size_t count) {
+  if (count > MAXDWORD)
+    return false;
+  DWORD written = 0;
+  return WriteFile(file, bytes, static_cast<DWORD>(count), &written, nullptr) && written == count;
+}
+
+static bool FlushSink(FileSink *sink) {
+  bool ok = WriteAll(sink->file, WriteBuffer, sink->used);
+  sink->used = 0;
+  return ok;
+}
+
+static int SinkBytes(void *context, const void *bytes, size_t count) {
+  FileSink *sink = static_cast<FileSink *>(context);
+  if (count > sizeof WriteBuffer - sink->used && !FlushSink(sink))
+    return -1;
+  if (count >= sizeof WriteBuffer)
+    return WriteAll(sink->file, bytes, count) ? 0 : -1;
+  std::memcpy(WriteBuffer + sink->used, bytes, count);
+  sink->used += count;
+  return 0;
+}
+
+int WriteUninstallFile(HANDLE file) {
+  FileSink sink = {file, 0};
+  if (WriteUninstallEntries(&UninstallList, SinkBytes, &sink) != 0)
+    return -1;
+  return FlushSink(&sink) ? 0 : -1;
+}
+
+static int AddCreatedPaths() {
+  for (int32_t i = 0; i < JournalCount(); ++i) {
+    const JournalRecord &record = JournalAt(i);
+    if (record.action == kJournalCreated && AddUninstallEntry(record.kind, record.path) != 0)
+      return -1;
+  }
+  return 0;
+}
+
+// Opens uinst.dat for writing, as the rewrite needs, without cutting it: a
+// file that can't be written fails here, before anything is written. A
+// missing file is no obstacle (the rewrite creates it): *existing is then
+// INVALID_HANDLE_VALUE.
+static bool OpenForRewrite(const char *path, HANDLE *existing) {
+  *existing = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  return *existing != INVALID_HANDLE_VALUE || GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+// A new, uniquely named file in TARGETDIR, so that the final rename stays on
+// one drive.
+static HANDLE CreateTemporaryBeside(char temporary[MAX_PATH]) {
+  if (GetTempFileNameA(TARGETDIR, kTemporaryPrefix, 0, temporary) == 0)
+    return INVALID_HANDLE_VALUE;
+  HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    DeleteFileA(temporary);
+  return file;
+}
+
+// Writes the list to the temporary file and flushes it to the disk. Closes
+// the file in any case.
+static bool WriteTemporary(HANDLE file) {
+  bool written = WriteUninstallFile(file) == 0 && FlushFileBuffers(file);
+  return CloseHandle(file) && written;
+}
+
+static bool ReplaceWith(const char *temporary, const char *path) {
+  return MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+int SaveUninstallList(HWND window) {
+  if (JournalCount() == 0)
+    return 0;
+  char path[kPathBytes];
+  if (BuildUninstallPath(path, sizeof path) != 0) {
+    ReportWriteFailure(kCannotCreateTemplate, TARGETDIR);
+    return 0;
+  }
+  if (AddCreatedPaths() != 0) {
+    ReportWriteFailure(kCannotWriteTemplate, path);
+    return 0;
+  }
+  HANDLE existing = INVALID_HANDLE_VALUE;
+  if (!OpenForRewrite(path, &existing)) {
+    ReportWriteFailure(kCannotCreateTemplate, path);
+    return 0;
+  }
+  char temporary[MAX_PATH];
+  HANDLE file = CreateTemporaryBeside(temporary);
+  if (file == INVALID_HANDLE_VALUE) {
+    if (existing != INVALID_HANDLE_VALUE)
+      CloseHandle(existing);
+    ReportWriteFailure(kCannotCreateTemplate, path);
+    return 0;
+  }
+  PumpMessages(window);
+  bool written = WriteTemporary(file);
+  // The rename can't replace a file that is still open.
+  if (existing != INVALID_HANDLE_VALUE)
+    CloseHandle(existing);
+  if (!written || !ReplaceWith(temporary, path)) {
+    DeleteFileA(temporary);
+    ReportWriteFailure(kCannotWriteTemplate, path);
+  }
+  return 0;
+}
+
+int32_t UninstallEntryCount() { return UninstallList.count; }
+
+const char *UninstallEntryAt(int32_t i) { return UninstallList.entries[i].text; }
+
+void ResetUninstallList() { ClearUninstallEntries(&UninstallList); }

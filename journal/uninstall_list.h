@@ -1,0 +1,42 @@
+// The game's uninstall list uinst.dat in TARGETDIR: read before anything is
+// changed, and rewritten with the paths the run created after a successful
+// extraction pass.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+
+extern const char kUninstallFileName[]; // "uinst.dat"
+
+// Reads uinst.dat from TARGETDIR into the list. 0, or -1 when it can't be
+// read.
+int LoadUninstallList();
+
+// Adds the entries of the file at path to the list. 0, or -1 when the file
+// can't be opened or read in full, or no memory is left.
+int ReadUninstallFile(const char *path);
+
+// The file's size in bytes from its status; 0 when there is no status, -1
+// when the size does not fit.
+int32_t FileSizeOf(const char *path);
+
+// Appends kind (one letter) followed by path unless an equal entry is
+// listed. 0, or -1 when no memory is left for it.
+int AddUninstallEntry(const char *kind, const char *path);
+
+// Writes the list to a file open for writing. 0, or -1 after a short write.
+int WriteUninstallFile(HANDLE file);
+
+// Adds the paths the run created (journal records with action 2) and
+// rewrites uinst.dat; pumps the window's messages once between opening and
+// writing. The old file is replaced only by complete, flushed content. A
+// failure goes to the shared failure state; the result is always 0.
+int SaveUninstallList(HWND window);
+
+int32_t UninstallEntryCount();
+// Entry i (0 <= i < UninstallEntryCount()): kind letter and path.
+const char *UninstallEntryAt(int32_t i);
+
+// Empties the list. The program never needs it; tests load many lists in one
+// process.
+void ResetUninstallList();
