@@ -180,6 +180,15 @@ int SaveUninstallList(HWND window) {
     return 0;
   }
   PumpMessages(window);
+  // A cancel confirmed during the pump rolls the run back: the list keeps
+  // its old content rather than naming files that are about to go.
+  if (InstallStatus != kStatusRunning) {
+    CloseHandle(file);
+    DeleteFileA(temporary);
+    if (existing != INVALID_HANDLE_VALUE)
+      CloseHandle(existing);
+    return 0;
+  }
   bool written = WriteTemporary(file);
   // The rename can't replace a file that is still open.
   if (existing != INVALID_HANDLE_VALUE)
