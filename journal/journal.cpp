@@ -11,6 +11,7 @@ enum { kInitialJournalRecords = 20000 };
 static JournalRecord *InstallJournal = nullptr;
 static int32_t InstallJournalCount = 0;
 static int32_t InstallJournalCapacity = 0;
+static int32_t InstallJournalLimit = -1;
 
 static bool EnsureJournalRoom() {
   if (InstallJournalCount < InstallJournalCapacity)
@@ -30,6 +31,8 @@ static bool EnsureJournalRoom() {
 }
 
 int JournalAppend(const char *kind, const char *path, int32_t action) {
+  if (InstallJournalLimit >= 0 && InstallJournalCount >= InstallJournalLimit)
+    return -1;
   if (!EnsureJournalRoom())
     return -1;
   size_t length = std::strlen(path);
@@ -55,5 +58,7 @@ void ResetJournal() {
     std::free(InstallJournal[i].path);
   InstallJournalCount = 0;
 }
+
+void SetJournalRecordLimit(int32_t limit) { InstallJournalLimit = limit; }
 
 char *BackupPathOf(char *buffer) { return AppendBackupSuffix(buffer); }

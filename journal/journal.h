@@ -24,6 +24,11 @@ const JournalRecord &JournalAt(int32_t i);
 // one process.
 void ResetJournal();
 
+// Refuses appends once the journal holds limit records; a negative limit
+// (the default) sets none. Only tests set one: in a run, only exhausted
+// memory refuses an append, and the passes must cope with that.
+void SetJournalRecordLimit(int32_t limit);
+
 // Appends "_old" to the path in buffer (room for 260 bytes) and returns
 // buffer; nullptr, text unchanged, when the path is 256 bytes or longer.
 char *BackupPathOf(char *buffer);

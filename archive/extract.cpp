@@ -1,0 +1,175 @@
+// The extraction pass over the package entries. Every change on disk is
+// journalled as soon as it exists, and every failure is recorded in the
+// shared failure state for the driver to report once.
+#include "archive/extract.h"
+
+#include <commctrl.h>
+#include <shlwapi.h>
+
+#include "archive/loader.h"
+#include "archive/progress_math.h"
+#include "common/cp932.h"
+#include "common/text.h"
+#include "driver/state.h"
+#include "journal/journal.h"
+#include "ui/resources/resource_ids.h"
+#include "ui/window_helpers.h"
+
+static const char kCreateFailed[] = "\"%s\"の作成に失敗しました。";
+static const char kBackupFailed[] = "\"%s\"の退避に失敗しました。";
+static const char kCopyFailed[] = "\"%s\"のコピーに失敗しました。";
+
+int32_t ProgressKiB = 0;
+
+// One buffer for every chunk of every entry.
+static unsigned char CopyBuffer[kCopyChunkBytes];
+
+// Joins TARGETDIR and the entry's name. A path that does not fit is never
+// cut: the entry fails, naming the whole path.
+static int BuildEntryPath(char (&path)[kPathBytes], const ArchiveEntry &entry) {
+  if (JoinPath(path, sizeof path, TARGETDIR, entry.name) == 0)
+    return 0;
+  char whole[kFolderBufferBytes + kEntryNameBytes + 1];
+  JoinPath(whole, sizeof whole, TARGETDIR, entry.name);
+  ReportWriteFailure(kCreateFailed, whole);
+  return -1;
+}
+
+int EnsureEntryDirectories(HWND window, const ArchiveEntry &entry) {
+  char path[kPathBytes];
+  if (BuildEntryPath(path, entry) != 0)
+    return -1;
+  for (;;) {
+    // Code page 932 aware: the trail byte of a character such as ソ is 0x5C.
+    long separator = FindLastSeparator(path);
+    if (separator < 0) {
+      ReportWriteFailure(kCreateFailed, path);
+      return -1;
+    }
+    path[separator] = '\0';
+    if (PathIsDirectoryA(path))
+      return 0;
+    if (!CreateDirectoryA(path, nullptr)) {
+      ReportWriteFailure(kCreateFailed, path);
+      return -1;
+    }
+    if (JournalAppend("D", path, kJournalCreated) != 0) {
+      // Nothing unjournalled may stay behind; the directory is still empty.
+      RemoveDirectoryA(path);
+      ReportWriteFailure(kCreateFailed, path);
+      return -1;
+    }
+  }
+}
+
+static bool SeekToEntryData(HANDLE package, const ArchiveEntry &entry) {
+  LONG high = static_cast<LONG>(entry.offset_high);
+  DWORD low = SetFilePointer(package, static_cast<LONG>(entry.offset_low), &high, FILE_BEGIN);
+  return low != INVALID_SET_FILE_POINTER || GetLastError() == NO_ERROR;
+}
+
+static HANDLE CreateNewFile(const char *path) {
+  return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
+}
+
+// Moves the existing file to its backup name and creates the new one. When
+// the new file can't be created the old one is moved back, so that no file
+// of the game is left outside the journal under its backup name.
+static HANDLE ReplaceExistingFile(const char *path, const char *backup) {
+  // A directory in the way is not a file to back up: moving it would leave
+  // it under its backup name for good.
+  if (backup == nullptr || PathIsDirectoryA(path) || !MoveFileA(path, backup)) {
+    ReportWriteFailure(kBackupFailed, path);
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE file = CreateNewFile(path);
+  if (file == INVALID_HANDLE_VALUE) {
+    MoveFileA(backup, path);
+    ReportWriteFailure(kBackupFailed, path);
+  }
+  return file;
+}
+
+// Copies the entry's bytes in chunks, moving the bar and pumping messages
+// after each; stops early once InstallStatus is no longer running.
+static int CopyEntryData(HWND window, const ArchiveEntry &entry, HANDLE package, HANDLE file, const char *path) {
+  uint32_t done = 0;
+  uint32_t chunk = kCopyChunkBytes;
+  while (done < entry.size) {
+    if (entry.size - done < chunk)
+      chunk = entry.size - done;
+    DWORD got = 0;
+    if (!ReadFile(package, CopyBuffer, chunk, &got, nullptr) || got != chunk) {
+      ReportWriteFailure(kCopyFailed, path);
+      return -1;
+    }
+    DWORD written = 0;
+    if (!WriteFile(file, CopyBuffer, got, &written, nullptr) || written != got) {
+      ReportWriteFailure(kCopyFailed, path);
+      return -1;
+    }
+    done += written;
+    AdvanceProgress(window, written);
+    PumpMessages(window);
+    if (InstallStatus != kStatusRunning)
+      break;
+  }
+  return 0;
+}
+
+int ExtractEntry(HWND window, const ArchiveEntry &entry, HANDLE package) {
+  char path[kPathBytes];
+  if (BuildEntryPath(path, entry) != 0)
+    return -1;
+  if (!SeekToEntryData(package, entry)) {
+    ReportWriteFailure(kCopyFailed, path);
+    return -1;
+  }
+  char backup[kPathBytes];
+  CopyText(backup, sizeof backup, path);
+  const char *backup_name = BackupPathOf(backup);
+  int32_t action = kJournalCreated;
+  HANDLE file = CreateNewFile(path);
+  if (file == INVALID_HANDLE_VALUE) {
+    file = ReplaceExistingFile(path, backup_name);
+    if (file == INVALID_HANDLE_VALUE)
+      return -1;
+    action = kJournalReplaced;
+  }
+  if (JournalAppend("F", path, action) != 0) {
+    // The rollback could not see this change: undo it here.
+    CloseHandle(file);
+    DeleteFileA(path);
+    if (action == kJournalReplaced)
+      MoveFileA(backup, path);
+    ReportWriteFailure(kCreateFailed, path);
+    return -1;
+  }
+  int result = CopyEntryData(window, entry, package, file, path);
+  CloseHandle(file);
+  return result;
+}
+
+void AdvanceProgress(HWND window, uint32_t bytes) {
+  ProgressKiB = AddChunkKiB(ProgressKiB, bytes);
+  int32_t percent = ProgressPercent(ProgressKiB, ArchiveSizeKiB());
+  SendDlgItemMessageA(window, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+}
+
+int ExtractAll(HWND window) {
+  char package_path[kPathBytes];
+  HANDLE package = INVALID_HANDLE_VALUE;
+  if (BuildPackagePath(package_path, sizeof package_path, SourceFolder) == 0)
+    package = CreateFileA(package_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (package == INVALID_HANDLE_VALUE) {
+    InstallStatus = kStatusFailed;
+    return -1;
+  }
+  ArchiveEntry entry;
+  for (int32_t n = 0; InstallStatus == kStatusRunning && GetArchiveEntry(n, &entry) == n; ++n) {
+    if (EnsureEntryDirectories(window, entry) != 0 || ExtractEntry(window, entry, package) != 0)
+      break;
+  }
+  CloseHandle(package);
+  return 0;
+}

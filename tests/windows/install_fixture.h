@@ -1,0 +1,252 @@
+// What the extraction and journal tests share: packages made from a list of
+// names and bytes, a fresh source and destination folder per test with the
+// process state reset, a progress window that records the bar's positions
+// and can confirm a cancellation, and a folder that has run out of inodes.
+#pragma once
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "archive/extract.h"
+#include "archive/loader.h"
+#include "common/text.h"
+#include "driver/state.h"
+#include "journal/journal.h"
+#include "journal/journal_passes.h"
+#include "test_support.h"
+#include "ui/resources/resource_ids.h"
+
+namespace fixture {
+
+inline std::string Le32(uint32_t value) {
+  std::string bytes(4, '\0');
+  for (int i = 0; i < 4; ++i)
+    bytes[i] = static_cast<char>(value >> (8 * i));
+  return bytes;
+}
+
+inline std::string EntryRecord(const std::string &name, uint32_t size, uint64_t offset) {
+  return std::string(1, static_cast<char>(name.size())) + name + Le32(size) +
+         Le32(static_cast<uint32_t>(offset >> 32)) + Le32(static_cast<uint32_t>(offset));
+}
+
+inline std::string Trailer(uint64_t directory_offset, uint32_t count) {
+  return Le32(static_cast<uint32_t>(directory_offset >> 32)) + Le32(static_cast<uint32_t>(directory_offset)) +
+         Le32(count);
+}
+
+struct Item {
+  std::string name; // code page 932, '\' separators
+  std::string data;
+};
+
+// Data of every item in order, then the directory, then the trailer.
+inline std::string PackageBytes(const std::vector<Item> &items) {
+  std::string data, directory;
+  for (const Item &item : items) {
+    directory += EntryRecord(item.name, static_cast<uint32_t>(item.data.size()), data.size());
+    data += item.data;
+  }
+  return data + directory + Trailer(data.size(), static_cast<uint32_t>(items.size()));
+}
+
+// Records every PBM_SETPOS its progress bar child receives; on the Nth it
+// posts the parent a message that confirms cancellation when pumped, as the
+// progress window's cancel question does.
+struct ProgressProbe {
+  static std::vector<int> &Positions() {
+    static std::vector<int> positions;
+    return positions;
+  }
+  // ProgressKiB at each move of the bar.
+  static std::vector<int32_t> &KiBSteps() {
+    static std::vector<int32_t> steps;
+    return steps;
+  }
+  static int &CancelAt() {
+    static int cancel_at = 0;
+    return cancel_at;
+  }
+  enum { kConfirmCancel = WM_APP + 1 };
+
+  static LRESULT CALLBACK BarProc(HWND bar, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == PBM_SETPOS) {
+      Positions().push_back(static_cast<int>(wparam));
+      KiBSteps().push_back(ProgressKiB);
+      if (static_cast<int>(Positions().size()) == CancelAt())
+        PostMessageA(GetParent(bar), kConfirmCancel, 0, 0);
+      return 0;
+    }
+    return DefWindowProcA(bar, message, wparam, lparam);
+  }
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == kConfirmCancel) {
+      InstallStatus = kStatusCancelled;
+      return 0;
+    }
+    return DefWindowProcA(window, message, wparam, lparam);
+  }
+  static void RegisterClasses() {
+    static bool registered = false;
+    if (registered)
+      return;
+    WNDCLASSA window_class = {};
+    window_class.lpfnWndProc = WindowProc;
+    window_class.hInstance = GetModuleHandleA(nullptr);
+    window_class.lpszClassName = "upd_probe_window";
+    RegisterClassA(&window_class);
+    window_class.lpfnWndProc = BarProc;
+    window_class.lpszClassName = "upd_probe_bar";
+    RegisterClassA(&window_class);
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+    registered = true;
+  }
+
+  HWND window = nullptr;
+  // A hidden window whose control IDC_PROGRESS_BAR is either the recording
+  // bar or the real progress bar control.
+  explicit ProgressProbe(bool real_bar = false) {
+    RegisterClasses();
+    Positions().clear();
+    KiBSteps().clear();
+    CancelAt() = 0;
+    window = CreateWindowExA(0, "upd_probe_window", "probe", WS_OVERLAPPEDWINDOW, 0, 0, 300, 100, nullptr, nullptr,
+                             GetModuleHandleA(nullptr), nullptr);
+    CreateWindowExA(0, real_bar ? PROGRESS_CLASSA : "upd_probe_bar", "", WS_CHILD, 0, 0, 200, 20, window,
+                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_PROGRESS_BAR)), GetModuleHandleA(nullptr),
+                    nullptr);
+  }
+  ~ProgressProbe() { DestroyWindow(window); }
+  ProgressProbe(const ProgressProbe &) = delete;
+  ProgressProbe &operator=(const ProgressProbe &) = delete;
+};
+
+// A fresh package folder and destination per test, and the process state of
+// a run that has not started.
+struct InstallTest : ::testing::Test {
+  TempDir source;
+  TempDir target;
+
+  void SetUp() override { ResetRunState(); }
+  void TearDown() override { ResetRunState(); }
+
+  static void ResetRunState() {
+    ResetJournal();
+    SetJournalRecordLimit(-1);
+    InstallStatus = kStatusRunning;
+    ErrorKind = kErrorKindGeneral;
+    ErrorDetail[0] = '\0';
+    ProgressKiB = 0;
+  }
+
+  // Writes UPDATE.DAT, loads its directory and points the folders at the
+  // two temporary folders.
+  void UsePackageBytes(const std::string &bytes, const std::string &target_dir) {
+    ASSERT_TRUE(WriteBytes(source.Join(kPackageFileName), bytes));
+    ASSERT_GT(LoadArchiveDirectory(source.path.c_str()), 0);
+    ASSERT_EQ(0, CopyText(SourceFolder, sizeof SourceFolder, source.path.c_str()));
+    ASSERT_EQ(0, CopyText(TARGETDIR, sizeof TARGETDIR, target_dir.c_str()));
+  }
+  void UsePackage(const std::vector<Item> &items) { UsePackageBytes(PackageBytes(items), target.path); }
+
+  std::string T(const std::string &name) const { return target.Join(name); }
+
+  // The detail a failure template gives for a path.
+  static std::string Detail(const char *message_template, const std::string &path) {
+    char detail[kDetailBytes];
+    FormatText(detail, sizeof detail, message_template, path.c_str());
+    return detail;
+  }
+
+  static void ExpectJournal(const std::vector<std::pair<std::string, std::string>> &kind_and_path,
+                            const std::vector<int32_t> &actions) {
+    ASSERT_EQ(static_cast<int32_t>(kind_and_path.size()), JournalCount());
+    for (int32_t i = 0; i < JournalCount(); ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_EQ(kind_and_path[i].first, JournalAt(i).kind);
+      EXPECT_EQ(kind_and_path[i].second, JournalAt(i).path);
+      EXPECT_EQ(actions[i], JournalAt(i).action);
+    }
+  }
+
+  void ExpectNoFailure() const {
+    EXPECT_EQ(kStatusRunning, InstallStatus);
+    EXPECT_EQ(kErrorKindGeneral, ErrorKind);
+    EXPECT_STREQ("", ErrorDetail);
+  }
+  void ExpectWriteFailure(const std::string &detail) const {
+    EXPECT_EQ(kStatusFailed, InstallStatus);
+    EXPECT_EQ(kErrorKindWriting, ErrorKind);
+    EXPECT_EQ(detail, ErrorDetail);
+  }
+};
+
+const char kCreateFailed[] = "\"%s\"の作成に失敗しました。";
+const char kBackupFailed[] = "\"%s\"の退避に失敗しました。";
+const char kCopyFailed[] = "\"%s\"のコピーに失敗しました。";
+
+// Starts a Linux program from the Windows test: Wine runs such programs but
+// gives no handle to wait on, so callers watch for its effect.
+inline void StartUnix(const std::string &command_line) {
+  Process process = StartProcess(command_line);
+  if (process.handle != nullptr)
+    CloseHandle(process.handle);
+}
+
+// Polls for up to five seconds.
+template <typename Condition> bool Eventually(Condition condition) {
+  for (int i = 0; i < 100; ++i) {
+    if (condition())
+      return true;
+    Sleep(50);
+  }
+  return condition();
+}
+
+inline std::string UnixPathOf(const std::string &windows_path) {
+  typedef char *(CDECL * UnixName)(const WCHAR *);
+  UnixName unix_name = reinterpret_cast<UnixName>(
+      reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  WCHAR wide[MAX_PATH];
+  if (unix_name == nullptr || !MultiByteToWideChar(CP_ACP, 0, windows_path.c_str(), -1, wide, MAX_PATH))
+    return "";
+  char *name = unix_name(wide);
+  std::string result = name ? name : "";
+  HeapFree(GetProcessHeap(), 0, name);
+  return result;
+}
+
+// A folder on a small file system of its own that has room for exactly
+// `files` files: a rename still works there, but a new file can't be made.
+struct InodeLimitedFolder {
+  std::string path;
+  std::string unix_path;
+  bool mounted = false;
+  InodeLimitedFolder(const TempDir &parent, int files) : path(parent.Join("full")) {
+    CreateDirectoryA(path.c_str(), nullptr);
+    unix_path = UnixPathOf(path);
+    // The marker disappears under the mounted file system.
+    std::string marker = path + "\\marker";
+    if (unix_path.empty() || !WriteBytes(marker, "m"))
+      return;
+    // One inode is the root of the file system itself.
+    StartUnix("Z:\\usr\\bin\\mount -t tmpfs -o size=1m,nr_inodes=" + std::to_string(files + 1) + " tmpfs " + unix_path);
+    mounted = Eventually([&] { return !FileExists(marker); });
+  }
+  ~InodeLimitedFolder() {
+    if (!mounted)
+      return;
+    StartUnix("Z:\\usr\\bin\\umount -l " + unix_path);
+    Eventually([&] { return FileExists(path + "\\marker"); });
+  }
+  InodeLimitedFolder(const InodeLimitedFolder &) = delete;
+  InodeLimitedFolder &operator=(const InodeLimitedFolder &) = delete;
+};
+
+} // namespace fixture

@@ -1,0 +1,342 @@
+// The extraction pass on real files under Wine: new and replaced files,
+// entry directories, failures with their messages, the progress bar and
+// cancellation through the progress window's messages.
+#include "install_fixture.h"
+
+namespace {
+
+using fixture::InstallTest;
+using fixture::Item;
+using fixture::kBackupFailed;
+using fixture::kCopyFailed;
+using fixture::kCreateFailed;
+using fixture::ProgressProbe;
+
+const uint32_t kMiB = 1048576;
+
+std::vector<std::string> NamesIn(const std::string &folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE)
+    return names;
+  do {
+    std::string name = found.cFileName;
+    if (name != "." && name != "..")
+      names.push_back(name);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return names;
+}
+
+// ---------------------------------------------------------------- new files
+
+using ExtractNewFiles = InstallTest;
+
+TEST_F(ExtractNewFiles, TwoMiBAndOneByteGoInChunksOfOneMiBOneMiBAndOneByte) {
+  std::string bytes = PatternBytes(2 * kMiB + 1, 7);
+  UsePackage({{"big.bin", bytes}});
+  ProgressProbe probe;
+  ASSERT_EQ(0, ExtractAll(probe.window));
+  ExpectNoFailure();
+  EXPECT_EQ(bytes, ReadBytes(T("big.bin")));
+  ExpectJournal({{"F", T("big.bin")}}, {kJournalCreated});
+  // One bar move per chunk; the KiB grow by 1024, 1024 and 1.
+  EXPECT_EQ((std::vector<int32_t>{1024, 2048, 2049}), ProgressProbe::KiBSteps());
+  EXPECT_EQ(100, ProgressProbe::Positions().back());
+}
+
+TEST_F(ExtractNewFiles, KiBCountedPerChunkAreRoundedUp) {
+  UsePackage({{"a.bin", std::string(1, 'a')}, {"b.bin", std::string(1025, 'b')}, {"c.bin", std::string(1024, 'c')}});
+  ASSERT_EQ(0, ExtractAll(nullptr));
+  ExpectNoFailure();
+  EXPECT_EQ(1 + 2 + 1, ProgressKiB);
+}
+
+TEST_F(ExtractNewFiles, AnEmptyFileIsCreatedWithoutAChunk) {
+  UsePackage({{"empty.bin", ""}});
+  ProgressProbe probe;
+  ASSERT_EQ(0, ExtractAll(probe.window));
+  ExpectNoFailure();
+  bool read = false;
+  EXPECT_EQ("", ReadBytes(T("empty.bin"), &read));
+  EXPECT_TRUE(read);
+  EXPECT_TRUE(ProgressProbe::Positions().empty());
+  ExpectJournal({{"F", T("empty.bin")}}, {kJournalCreated});
+}
+
+// ------------------------------------------------------ entry directories
+
+using ExtractDirectories = InstallTest;
+
+TEST_F(ExtractDirectories, AMissingDirectoryWhoseParentExistsIsCreatedAndJournalled) {
+  UsePackage({{"sub\\x.bin", "xx"}, {"sub\\y.bin", "yy"}});
+  ASSERT_EQ(0, ExtractAll(nullptr));
+  ExpectNoFailure();
+  EXPECT_EQ("xx", ReadBytes(T("sub\\x.bin")));
+  EXPECT_EQ("yy", ReadBytes(T("sub\\y.bin")));
+  ExpectJournal({{"D", T("sub")}, {"F", T("sub\\x.bin")}, {"F", T("sub\\y.bin")}},
+                {kJournalCreated, kJournalCreated, kJournalCreated});
+}
+
+TEST_F(ExtractDirectories, TwoMissingLevelsFailOnTheDeeperOne) {
+  UsePackage({{"a\\b\\c.bin", "c"}, {"later.bin", "l"}});
+  ASSERT_EQ(0, ExtractAll(nullptr));
+  ExpectWriteFailure(Detail(kCreateFailed, T("a\\b")));
+  EXPECT_FALSE(DirExists(T("a")));
+  EXPECT_FALSE(FileExists(T("later.bin")));
+  EXPECT_EQ(0, JournalCount());
+}
+
+TEST_F(ExtractDirectories, ASeparatorByteInsideADoubleByteCharacterIsNoSeparator) {
+  // ソ is 0x83 0x5C: its trail byte has the value of '\'.
+  ASSERT_EQ(std::string("\x83\x5C"), std::string("ソ"));
+  UsePackage({{"aソ.bin", "file"}, {"ソ\\x.bin", "in folder"}});
+  ASSERT_EQ(0, ExtractAll(nullptr));
+  ExpectNoFailure();
+  EXPECT_EQ("file", ReadBytes(T("aソ.bin")));
+  EXPECT_EQ("in folder", ReadBytes(T("ソ\\x.bin")));
+  std::vector<std::string> names = NamesIn(target.path);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ((std::vector<std::string>{"aソ.bin", "ソ"}), names);
+  ExpectJournal({{"F", T("aソ.bin")}, {"D", T("ソ")}, {"F", T("ソ\\x.bin")}},
+                {kJournalCreated, kJournalCreated, kJournalCreated});
+}
+
+// ---------------------------------------------------------- replaced files
+
+using ExtractReplacing = InstallTest;
+
+TEST_F(ExtractReplacing, AnExistingFileMovesToItsBackupName) {
+  ASSERT_TRUE(WriteBytes(T("a.bin"), "old content"));
+  UsePackage({{"a.bin", "new"}});
+  ASSERT_EQ(0, ExtractAll(nullptr));
+  ExpectNoFailure();
+  EXPECT_EQ("new", ReadBytes(T("a.bin")));
+  EXPECT_EQ("old content", ReadBytes(T("a.bin_old")));
+  ExpectJournal({{"F", T("a.bin")}}, {kJournalReplaced});
+}
+
+TEST_F(ExtractReplacing, TheSamePathTwiceIsCreatedThenReplaced) {
+  UsePackage({{"x.bin", "first"}, {"x.bin", "second"}});
+  ASSERT_EQ(0, ExtractAll(nullptr));
+  ExpectNoFailure();
+  EXPECT_EQ("second", ReadBytes(T("x.bin")));
+  EXPECT_EQ("first", ReadBytes(T("x.bin_old")));
+  ExpectJournal({{"F", T("x.bin")}, {"F", T("x.bin")}}, {kJournalCreated, kJournalReplaced});
+}
+
+TEST_F(ExtractReplacing, AStaleBackupBlocksTheMoveAndBothFilesKeepTheirContent) {
+  ASSERT_TRUE(WriteBytes(T("a.bin"), "current"));
+  ASSERT_TRUE(WriteBytes(T("a.bin_old"), "left by an interrupted run"));
+  UsePackage({{"a.bin", "new"}, {"later.bin", "l"}});
+  ASSERT_EQ(0, ExtractAll(nullptr));
+  ExpectWriteFailure(Detail(kBackupFailed, T("a.bin")));
+  EXPECT_EQ("current", ReadBytes(T("a.bin")));
+  EXPECT_EQ("left by an interrupted run", ReadBytes(T("a.bin_old")));
+  EXPECT_FALSE(FileExists(T("later.bin")));
+  EXPECT_EQ(0, JournalCount());
+}
+
+TEST_F(ExtractReplacing, AFileThatCantBeCreatedAfterTheMoveGetsTheOldFileBack) {
+  // A file system with room for one file: the move to the backup name is a
+  // rename and works, the new file finds no room.
+  fixture::InodeLimitedFolder full(target, 1);
+  if (!full.mounted)
+    GTEST_SKIP() << "needs root to mount a small file system";
+  ASSERT_TRUE(WriteBytes(full.path + "\\a.bin", "game data"));
+  UsePackageBytes(fixture::PackageBytes({{"a.bin", "new"}}), full.path);
+  ASSERT_EQ(0, ExtractAll(nullptr));
+  ExpectWriteFailure(Detail(kBackupFailed, full.path + "\\a.bin"));
+  EXPECT_EQ("game data", ReadBytes(full.path + "\\a.bin"));
+  EXPECT_FALSE(FileExists(full.path + "\\a.bin_old"));
+  EXPECT_EQ(0, RollBackJournal(nullptr));
+  EXPECT_EQ("game data", ReadBytes(full.path + "\\a.bin"));
+}
+
+TEST_F(ExtractReplacing, ADirectoryInTheWayIsNotMovedAside) {
+  ASSERT_TRUE(CreateDirectoryA(T("d.bin").c_str(), nullptr));
+  ASSERT_TRUE(WriteBytes(T("d.bin\\inside.txt"), "keep"));
+  UsePackage({{"d.bin", "file"}});
+  ASSERT_EQ(0, ExtractAll(nullptr));
+  ExpectWriteFailure(Detail(kBackupFailed, T("d.bin")));
+  EXPECT_EQ("keep", ReadBytes(T("d.bin\\inside.txt")));
+  EXPECT_FALSE(DirExists(T("d.bin_old")));
+  EXPECT_EQ(0, JournalCount());
+}
+
+// ------------------------------------------------ failures while writing
+
+using ExtractFailures = InstallTest;
+
+TEST_F(ExtractFailures, APackageEndingInsideAnEntrysDataFailsTheCopy) {
+  // The entry claims 1 MiB from its offset; the file ends long before.
+  std::string data = "abcd";
+  std::string package = data + fixture::EntryRecord("cut.bin", kMiB, 0) + fixture::Trailer(data.size(), 1);
+  UsePackageBytes(package, target.path);
+  ASSERT_EQ(0, ExtractAll(nullptr));
+  ExpectWriteFailure(Detail(kCopyFailed, T("cut.bin")));
+  // Journalled and closed, so that the rollback can remove it.
+  ExpectJournal({{"F", T("cut.bin")}}, {kJournalCreated});
+  EXPECT_TRUE(DeleteFileA(T("cut.bin").c_str()));
+}
+
+TEST_F(ExtractFailures, AMissingPackageFailsWithoutDetail) {
+  UsePackage({{"a.bin", "a"}});
+  ASSERT_TRUE(DeleteFileA(source.Join(kPackageFileName).c_str()));
+  EXPECT_EQ(-1, ExtractAll(nullptr));
+  EXPECT_EQ(kStatusFailed, InstallStatus);
+  EXPECT_EQ(kErrorKindGeneral, ErrorKind);
+  EXPECT_STREQ("", ErrorDetail);
+  EXPECT_FALSE(FileExists(T("a.bin")));
+}
+
+TEST_F(ExtractFailures, AnEmptyNameIsRefusedWithoutTouchingTheDestination) {
+  UsePackage({{"", "x"}});
+  ASSERT_EQ(0, ExtractAll(nullptr));
+  EXPECT_EQ(kStatusFailed, InstallStatus);
+  EXPECT_TRUE(DirExists(target.path));
+  EXPECT_EQ(0, JournalCount());
+}
+
+TEST_F(ExtractFailures, AJoinedPathOfUpTo259BytesIsWrittenALongerOneFailsWhole) {
+  size_t room = 259 - target.path.size() - 1;
+  std::string fits(room, 'f');
+  std::string too_long(room + 1, 'g');
+  UsePackage({{fits, "fits"}, {too_long, "too long"}});
+  ASSERT_EQ(0, ExtractAll(nullptr));
+  EXPECT_EQ("fits", ReadBytes(T(fits)));
+  ExpectWriteFailure(Detail(kCreateFailed, T(too_long)));
+  ExpectJournal({{"F", T(fits)}}, {kJournalCreated});
+  // Nothing was made under a cut name either.
+  EXPECT_EQ(std::vector<std::string>{fits}, NamesIn(target.path));
+}
+
+TEST_F(ExtractFailures, AnExistingFileWhosePathIsTooLongForABackupNameStays) {
+  std::string name(257 - target.path.size() - 1, 'e');
+  ASSERT_TRUE(WriteBytes(T(name), "kept"));
+  UsePackage({{name, "new"}});
+  ASSERT_EQ(0, ExtractAll(nullptr));
+  ExpectWriteFailure(Detail(kBackupFailed, T(name)));
+  EXPECT_EQ("kept", ReadBytes(T(name)));
+  EXPECT_EQ(0, JournalCount());
+}
+
+// A journal that refuses a record (only exhausted memory does that in a run)
+// fails the entry, and the change it could not record is undone at once.
+TEST_F(ExtractFailures, ARefusedJournalRecordUndoesTheChangeItWouldHaveRecorded) {
+  ASSERT_TRUE(WriteBytes(T("r.bin"), "old"));
+  UsePackage({{"n.bin", "new"}, {"r.bin", "replacement"}, {"sub\\s.bin", "s"}});
+  ArchiveEntry entry;
+  HANDLE package = CreateFileA(source.Join(kPackageFileName).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, package);
+  SetJournalRecordLimit(0);
+
+  ASSERT_EQ(0, GetArchiveEntry(0, &entry));
+  EXPECT_EQ(-1, ExtractEntry(nullptr, entry, package));
+  ExpectWriteFailure(Detail(kCreateFailed, T("n.bin")));
+  EXPECT_FALSE(FileExists(T("n.bin")));
+
+  ASSERT_EQ(1, GetArchiveEntry(1, &entry));
+  EXPECT_EQ(-1, ExtractEntry(nullptr, entry, package));
+  ExpectWriteFailure(Detail(kCreateFailed, T("r.bin")));
+  EXPECT_EQ("old", ReadBytes(T("r.bin")));
+  EXPECT_FALSE(FileExists(T("r.bin_old")));
+
+  ASSERT_EQ(2, GetArchiveEntry(2, &entry));
+  EXPECT_EQ(-1, EnsureEntryDirectories(nullptr, entry));
+  ExpectWriteFailure(Detail(kCreateFailed, T("sub")));
+  EXPECT_FALSE(DirExists(T("sub")));
+  CloseHandle(package);
+  EXPECT_EQ(0, JournalCount());
+}
+
+TEST_F(ExtractFailures, ThePassStopsAtTheFirstRefusedRecord) {
+  UsePackage({{"a.bin", "a"}, {"b.bin", "b"}, {"c.bin", "c"}});
+  SetJournalRecordLimit(1);
+  ASSERT_EQ(0, ExtractAll(nullptr));
+  ExpectWriteFailure(Detail(kCreateFailed, T("b.bin")));
+  EXPECT_TRUE(FileExists(T("a.bin")));
+  EXPECT_FALSE(FileExists(T("b.bin")));
+  EXPECT_FALSE(FileExists(T("c.bin")));
+}
+
+// ------------------------------------------------------------ progress bar
+
+using ExtractProgress = InstallTest;
+
+TEST_F(ExtractProgress, APackageUnderOneKiBShowsAFullBar) {
+  UsePackage({{"tiny.bin", "tiny"}});
+  ASSERT_EQ(0, ArchiveSizeKiB());
+  ProgressProbe probe;
+  ASSERT_EQ(0, ExtractAll(probe.window));
+  ExpectNoFailure();
+  EXPECT_EQ(std::vector<int>{100}, ProgressProbe::Positions());
+}
+
+TEST_F(ExtractProgress, RoundedUpSmallFilesNeverPushTheBarPastItsEnd) {
+  std::vector<Item> items;
+  for (int i = 0; i < 300; ++i)
+    items.push_back({"f" + std::to_string(i), "1"});
+  UsePackage(items);
+  ProgressProbe probe;
+  ASSERT_EQ(0, ExtractAll(probe.window));
+  ExpectNoFailure();
+  ASSERT_EQ(300u, ProgressProbe::Positions().size());
+  EXPECT_EQ(300, ProgressKiB); // far more than the package's few KiB
+  for (int position : ProgressProbe::Positions())
+    EXPECT_LE(position, 100);
+  EXPECT_EQ(100, ProgressProbe::Positions().back());
+}
+
+TEST_F(ExtractProgress, TheRealProgressBarFollowsTheCopy) {
+  UsePackage({{"half1.bin", std::string(kMiB, 'a')}, {"half2.bin", std::string(kMiB, 'b')}});
+  ProgressProbe probe(true);
+  HWND bar = GetDlgItem(probe.window, IDC_PROGRESS_BAR);
+  ArchiveEntry entry;
+  HANDLE package = CreateFileA(source.Join(kPackageFileName).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+  ASSERT_EQ(0, GetArchiveEntry(0, &entry));
+  ASSERT_EQ(0, ExtractEntry(probe.window, entry, package));
+  EXPECT_EQ(50, SendMessageA(bar, PBM_GETPOS, 0, 0)); // 1024 of 2048 KiB
+  ASSERT_EQ(1, GetArchiveEntry(1, &entry));
+  ASSERT_EQ(0, ExtractEntry(probe.window, entry, package));
+  EXPECT_EQ(100, SendMessageA(bar, PBM_GETPOS, 0, 0));
+  CloseHandle(package);
+}
+
+// ------------------------------------------------------------ cancellation
+
+using ExtractCancellation = InstallTest;
+
+TEST_F(ExtractCancellation, ConfirmedDuringTheSecondChunkOfTheFifthEntry) {
+  std::vector<Item> items;
+  for (int i = 1; i <= 4; ++i)
+    items.push_back({"small" + std::to_string(i), PatternBytes(100, i)});
+  std::string fifth = PatternBytes(3 * kMiB, 5);
+  items.push_back({"fifth.bin", fifth});
+  items.push_back({"sixth.bin", "never"});
+  UsePackage(items);
+  ProgressProbe probe;
+  ProgressProbe::CancelAt() = 4 + 2; // one move per small file, then two chunks
+  ASSERT_EQ(0, ExtractAll(probe.window));
+  EXPECT_EQ(kStatusCancelled, InstallStatus);
+  EXPECT_STREQ("", ErrorDetail);
+  EXPECT_EQ(fifth.substr(0, 2 * kMiB), ReadBytes(T("fifth.bin")));
+  EXPECT_FALSE(FileExists(T("sixth.bin")));
+  ASSERT_EQ(5, JournalCount());
+  EXPECT_EQ(T("fifth.bin"), JournalAt(4).path);
+  EXPECT_EQ(6u, ProgressProbe::Positions().size());
+}
+
+TEST_F(ExtractCancellation, ConfirmedBeforeThePassTakesNoEntry) {
+  UsePackage({{"a.bin", "a"}});
+  InstallStatus = kStatusCancelled;
+  ASSERT_EQ(0, ExtractAll(nullptr));
+  EXPECT_EQ(kStatusCancelled, InstallStatus);
+  EXPECT_FALSE(FileExists(T("a.bin")));
+  EXPECT_EQ(0, JournalCount());
+}
+
+} // namespace

@@ -1,0 +1,147 @@
+// Rollback and finishing on real files under Wine, after real extraction
+// passes: what is restored, removed, kept and counted as failed.
+#include "install_fixture.h"
+
+namespace {
+
+using fixture::InstallTest;
+using fixture::ProgressProbe;
+
+// A run that replaced a.bin, created the directory sub and sub\b.bin.
+struct Journalled : InstallTest {
+  void RunReplacingAAndCreatingSub() {
+    ASSERT_TRUE(WriteBytes(T("a.bin"), "old a"));
+    UsePackage({{"a.bin", "new a"}, {"sub\\b.bin", "b"}});
+    ASSERT_EQ(0, ExtractAll(nullptr));
+    ExpectNoFailure();
+    ASSERT_EQ(3, JournalCount());
+  }
+};
+
+// ---------------------------------------------------------------- rollback
+
+using Rollback = Journalled;
+
+TEST_F(Rollback, RestoresReplacedFilesRemovesCreatedOnesAndKeepsDirectories) {
+  RunReplacingAAndCreatingSub();
+  InstallStatus = kStatusCancelled;
+  EXPECT_EQ(0, RollBackJournal(nullptr));
+  EXPECT_EQ("old a", ReadBytes(T("a.bin")));
+  EXPECT_FALSE(FileExists(T("a.bin_old")));
+  EXPECT_FALSE(FileExists(T("sub\\b.bin")));
+  EXPECT_TRUE(DirExists(T("sub")));
+  // The outcome stays the driver's to report.
+  EXPECT_EQ(kStatusCancelled, InstallStatus);
+  EXPECT_STREQ("", ErrorDetail);
+}
+
+TEST_F(Rollback, AReplacedFileHeldOpenCountsTwoFailuresAndKeepsBothContents) {
+  RunReplacingAAndCreatingSub();
+  Process holder = StartFileHolder(T("a.bin"));
+  ASSERT_NE(nullptr, holder.handle);
+  EXPECT_EQ(2, RollBackJournal(nullptr));
+  KillProcess(holder);
+  EXPECT_EQ("new a", ReadBytes(T("a.bin")));
+  EXPECT_EQ("old a", ReadBytes(T("a.bin_old")));
+  // The pass went on to the later record.
+  EXPECT_FALSE(FileExists(T("sub\\b.bin")));
+}
+
+TEST_F(Rollback, ThePathCreatedThenReplacedInOneRunGetsItsFirstBytes) {
+  UsePackage({{"x.bin", "first"}, {"x.bin", "second"}});
+  ASSERT_EQ(0, ExtractAll(nullptr));
+  // Oldest first: the created file goes, then its replacement finds nothing
+  // to delete (one failure) and the backup returns.
+  EXPECT_EQ(1, RollBackJournal(nullptr));
+  EXPECT_EQ("first", ReadBytes(T("x.bin")));
+  EXPECT_FALSE(FileExists(T("x.bin_old")));
+}
+
+TEST_F(Rollback, RemovesAFileLeftPartlyWrittenByAFailedCopy) {
+  std::string data = "abcd";
+  UsePackageBytes(data + fixture::EntryRecord("cut.bin", 1048576, 0) + fixture::Trailer(data.size(), 1), target.path);
+  ASSERT_EQ(0, ExtractAll(nullptr));
+  ASSERT_EQ(kStatusFailed, InstallStatus);
+  ASSERT_TRUE(FileExists(T("cut.bin")));
+  EXPECT_EQ(0, RollBackJournal(nullptr));
+  EXPECT_FALSE(FileExists(T("cut.bin")));
+}
+
+TEST_F(Rollback, RemovesAFileLeftPartlyWrittenByACancellation) {
+  ASSERT_TRUE(WriteBytes(T("big.bin"), "old big"));
+  UsePackage({{"big.bin", PatternBytes(3 * 1048576, 3)}});
+  ProgressProbe probe;
+  ProgressProbe::CancelAt() = 1;
+  ASSERT_EQ(0, ExtractAll(probe.window));
+  ASSERT_EQ(kStatusCancelled, InstallStatus);
+  EXPECT_EQ(0, RollBackJournal(probe.window));
+  EXPECT_EQ("old big", ReadBytes(T("big.bin")));
+  EXPECT_FALSE(FileExists(T("big.bin_old")));
+}
+
+// ---------------------------------------------------------------- finishing
+
+using Finishing = Journalled;
+
+TEST_F(Finishing, DeletesTheBackupsAndKeepsEverythingInstalled) {
+  RunReplacingAAndCreatingSub();
+  EXPECT_EQ(0, FinishJournal(nullptr));
+  EXPECT_FALSE(FileExists(T("a.bin_old")));
+  EXPECT_EQ("new a", ReadBytes(T("a.bin")));
+  EXPECT_EQ("b", ReadBytes(T("sub\\b.bin")));
+  EXPECT_TRUE(DirExists(T("sub")));
+}
+
+TEST_F(Finishing, LeavesAFileNamedLikeTheBackupOfACreatedFile) {
+  // The user's own file, there before the run: the run made no backup of
+  // new.bin, so new.bin_old is not ours.
+  ASSERT_TRUE(WriteBytes(T("new.bin_old"), "user's"));
+  ASSERT_TRUE(WriteBytes(T("a.bin"), "old a"));
+  UsePackage({{"new.bin", "n"}, {"a.bin", "new a"}});
+  ASSERT_EQ(0, ExtractAll(nullptr));
+  ExpectNoFailure();
+  EXPECT_EQ(0, FinishJournal(nullptr));
+  EXPECT_EQ("user's", ReadBytes(T("new.bin_old")));
+  EXPECT_FALSE(FileExists(T("a.bin_old")));
+  EXPECT_EQ("n", ReadBytes(T("new.bin")));
+}
+
+TEST_F(Finishing, ThePathCreatedThenReplacedInOneRunLosesItsBackup) {
+  UsePackage({{"x.bin", "first"}, {"x.bin", "second"}});
+  ASSERT_EQ(0, ExtractAll(nullptr));
+  EXPECT_EQ(0, FinishJournal(nullptr));
+  EXPECT_EQ("second", ReadBytes(T("x.bin")));
+  EXPECT_FALSE(FileExists(T("x.bin_old")));
+}
+
+// ------------------------------------------------------ the wait window
+
+using JournalPassWindow = Journalled;
+
+bool MessagePending(HWND window) {
+  MSG message;
+  return PeekMessageA(&message, window, WM_USER, WM_USER, PM_NOREMOVE) != 0;
+}
+
+TEST_F(JournalPassWindow, AnEmptyJournalChangesNothingAndPumpsNothing) {
+  ASSERT_TRUE(WriteBytes(T("a.bin_old"), "kept"));
+  ProgressProbe probe;
+  PostMessageA(probe.window, WM_USER, 0, 0);
+  EXPECT_EQ(0, RollBackJournal(probe.window));
+  EXPECT_EQ(0, FinishJournal(probe.window));
+  EXPECT_TRUE(MessagePending(probe.window));
+  EXPECT_EQ("kept", ReadBytes(T("a.bin_old")));
+}
+
+TEST_F(JournalPassWindow, EachPassPumpsTheWindowItIsGiven) {
+  RunReplacingAAndCreatingSub();
+  ProgressProbe probe;
+  PostMessageA(probe.window, WM_USER, 0, 0);
+  FinishJournal(probe.window);
+  EXPECT_FALSE(MessagePending(probe.window));
+  PostMessageA(probe.window, WM_USER, 0, 0);
+  RollBackJournal(probe.window);
+  EXPECT_FALSE(MessagePending(probe.window));
+}
+
+} // namespace
