@@ -28,31 +28,65 @@ inline HMODULE ProgramResources() {
 inline void SaveShot(HWND window, const std::string &name) {
   CreateDirectoryA(BuildPath("screenshots").c_str(), nullptr);
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-  Sleep(150); // let the X server show what was painted before it is read back
+  // Let what was painted reach the X server before it is read back. Wine
+  // hands a thread's drawing over while the thread waits for messages, so a
+  // window of this thread needs the wait here.
+  if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < 150)
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 30, QS_ALLINPUT);
+  } else {
+    Sleep(150);
+  }
   SaveWindowImage(window, BuildPath("screenshots\\" + name + ".bmp"));
 }
 
+// The title as stored, without asking the window's thread: the thread may be
+// busy (or waiting for the caller) when a box is looked for.
+inline std::string StoredTitle(HWND window) {
+  WCHAR wide[256] = L"";
+  InternalGetWindowText(window, wide, 256);
+  char text[512] = "";
+  WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+  return text;
+}
+
+struct BoxSearch {
+  bool visible_only;
+  HWND found;
+};
+
 inline BOOL CALLBACK FindOwnBoxStep(HWND window, LPARAM context) {
+  BoxSearch *search = reinterpret_cast<BoxSearch *>(context);
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);
   char class_name[32] = "";
   GetClassNameA(window, class_name, sizeof class_name);
-  if (pid == GetCurrentProcessId() && strcmp(class_name, "#32770") == 0 && WindowText(window) == BoxCaption()) {
-    *reinterpret_cast<HWND *>(context) = window;
+  if (pid == GetCurrentProcessId() && strcmp(class_name, "#32770") == 0 &&
+      (!search->visible_only || IsWindowVisible(window)) && StoredTitle(window) == BoxCaption()) {
+    search->found = window;
     return FALSE;
   }
   return TRUE;
 }
 
-// A message box of this process, visible or not yet shown.
-inline HWND FindOwnBox() {
-  HWND found = nullptr;
-  EnumWindows(FindOwnBoxStep, reinterpret_cast<LPARAM>(&found));
-  return found;
+// A message box of this process; with visible_only false also one that is
+// being made and not shown yet.
+inline HWND FindOwnBox(bool visible_only = false) {
+  BoxSearch search{visible_only, nullptr};
+  EnumWindows(FindOwnBoxStep, reinterpret_cast<LPARAM>(&search));
+  return search.found;
 }
 
 inline HWND WaitForOwnBox(DWORD timeout_ms = 5000) {
-  return WaitForDialog(GetCurrentProcessId(), BoxCaption(), timeout_ms);
+  DWORD start = GetTickCount();
+  for (;;) {
+    if (HWND box = FindOwnBox(true))
+      return box;
+    if (GetTickCount() - start > timeout_ms)
+      return nullptr;
+    Sleep(20);
+  }
 }
 
 // Waits until the thread of the window is idle in a message loop again, so
