@@ -2,6 +2,8 @@
 # is missing, starts Xvfb on a free display and a persistent wine server, and
 # stops both when the calling script exits, however it exits.
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/wine-drives.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/wine-fonts.sh"
 
 upd_prepare_prefix() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -35,11 +37,14 @@ upd_stop_session() {
   wineserver -k >/dev/null 2>&1 || true
   [ -n "${UPD_XVFB_PID:-}" ] && kill "$UPD_XVFB_PID" >/dev/null 2>&1 || true
   wait >/dev/null 2>&1 || true
+  upd_teardown_drives
 }
 
 upd_start_session() {
   trap upd_stop_session EXIT
   upd_prepare_prefix
+  upd_setup_fonts
+  upd_setup_drives
   # The demo on a desktop shows its windows there; everything else uses Xvfb.
   [ -n "${UPD_USE_DESKTOP:-}" ] || upd_start_display
   wineserver -p

@@ -1,5 +1,5 @@
 // Arithmetic of the windows, kept apart from Win32 so that it is tested
-// natively: centring, the space figures and the progress percentage.
+// natively: where a centred window goes.
 #pragma once
 #include <cstddef>
 #include <cstdint>
