@@ -1,10 +1,11 @@
 // Entry point of update.exe: start-up, then the run.
 #include <windows.h>
 
+#include "driver/run.h"
 #include "driver/startup.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   if (RunStartup() == kStartupQuit)
     return 0;
-  return 0;
+  return RunUpdate(instance);
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 const char kBoxCaption[] = "インストール";
+const char kWindowTitle[] = "lumerant_qen　インストール";
 
 GameInstall::GameInstall(const std::string &program_folder) {
   game = root.Join("game");

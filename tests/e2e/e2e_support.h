@@ -9,7 +9,8 @@
 #include "test_support.h"
 #include "window_driver.h"
 
-extern const char kBoxCaption[]; // "インストール"
+extern const char kBoxCaption[];  // "インストール"
+extern const char kWindowTitle[]; // the title every window of the program carries
 
 struct GameInstall {
   TempDir root;

@@ -117,9 +117,19 @@ std::string WindowText(HWND window) {
   return text;
 }
 
+// Asks the control itself: edit controls keep their text to themselves, and
+// a window of another process only answers WM_GETTEXT. The timeout keeps a
+// blocked thread from hanging the test.
 std::string ControlText(HWND dialog, int id) {
   HWND control = GetDlgItem(dialog, id);
-  return control ? WindowText(control) : std::string();
+  if (control == nullptr)
+    return std::string();
+  char text[4096] = "";
+  DWORD_PTR copied = 0;
+  if (!SendMessageTimeoutA(control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
+                           &copied))
+    return WindowText(control);
+  return text;
 }
 
 bool IsControlEnabled(HWND dialog, int id) {

@@ -1,0 +1,77 @@
+// The run: confirm, load the uninstall list, copy, then finish or roll back
+// and report once. Every box here has no owner.
+#include "driver/run.h"
+
+#include "archive/extract.h"
+#include "common/text.h"
+#include "driver/state.h"
+#include "journal/journal_passes.h"
+#include "journal/uninstall_list.h"
+#include "ui/confirm_dialog.h"
+#include "ui/progress_dialog.h"
+#include "ui/resources/resource_ids.h"
+#include "ui/window_helpers.h"
+
+static const char kListUnreadableMessage[] = "uinst.datが読み込めませんでした。\nインストールを終了します。";
+static const char kFinishedMessage[] = "インストールが終了しました。";
+static const char kCancelledMessage[] = "インストールを中止しました。";
+static const char kFailedMessage[] = "インストール中にエラーが発生しました。";
+static const char kFailedWritingTemplate[] = "インストール中にエラーが発生しました。(書き込み中)\r\n%s";
+
+void RunInstall(HWND progress_window) {
+  ShowCopyingStatus(progress_window);
+  ExtractAll(progress_window);
+  if (InstallStatus == kStatusRunning)
+    SaveUninstallList(progress_window);
+}
+
+// The failure message composed from ErrorKind and ErrorDetail. A detail too
+// long for the box is shown cut rather than not at all.
+static void ComposeFailureMessage(char *message, size_t capacity) {
+  if (ErrorKind == kErrorKindWriting)
+    FormatText(message, capacity, kFailedWritingTemplate, ErrorDetail);
+  else
+    CopyText(message, capacity, kFailedMessage);
+}
+
+// Runs a journal pass under its wait window.
+static void RunUnderWaitWindow(HINSTANCE instance, int template_id, int32_t (*pass)(HWND)) {
+  HWND wait_window = OpenStatusWindow(instance, template_id);
+  pass(wait_window);
+  if (wait_window)
+    DestroyWindow(wait_window);
+}
+
+static void SettleOutcome(HINSTANCE instance) {
+  if (InstallStatus == kStatusRunning) {
+    RunUnderWaitWindow(instance, IDD_FINISH_WAIT, FinishJournal);
+    ShowMessage(nullptr, kFinishedMessage, MB_ICONINFORMATION);
+  } else if (InstallStatus == kStatusCancelled) {
+    RunUnderWaitWindow(instance, IDD_ROLLBACK_WAIT, RollBackJournal);
+    ShowMessage(nullptr, kCancelledMessage, MB_ICONINFORMATION);
+  } else {
+    char message[kDetailBytes];
+    ComposeFailureMessage(message, sizeof message);
+    ShowMessage(nullptr, message, MB_ICONWARNING);
+    RunUnderWaitWindow(instance, IDD_ROLLBACK_WAIT, RollBackJournal);
+  }
+}
+
+int RunUpdate(HINSTANCE instance) {
+  UpdateDestinationDisplay(nullptr);
+  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_CONFIRM), nullptr, ConfirmDialogProc, 0);
+  if (OkPressed == 0)
+    return 0;
+  if (LoadUninstallList() != 0) {
+    ShowMessage(nullptr, kListUnreadableMessage, MB_ICONINFORMATION);
+    return 0;
+  }
+  ErrorDetail[0] = '\0';
+  HWND progress_window = OpenProgressWindow(instance);
+  ErrorKind = kErrorKindGeneral;
+  RunInstall(progress_window);
+  if (progress_window)
+    DestroyWindow(progress_window);
+  SettleOutcome(instance);
+  return 0;
+}

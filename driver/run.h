@@ -1,0 +1,12 @@
+// The run after start-up: confirmation, the uninstall list, the copy under
+// the progress window, and the outcome with its one report.
+#pragma once
+#include <windows.h>
+
+// Copies the package and, when that succeeded, saves the uninstall list,
+// while the progress window is up.
+void RunInstall(HWND progress_window);
+
+// The second half of the program: from the confirmation dialog to the final
+// message. Returns 0 on every path.
+int RunUpdate(HINSTANCE instance);
