@@ -5,7 +5,7 @@ set -euo pipefail
 
 need_pkgs=(cmake g++ make libgtest-dev googletest g++-mingw-w64-i686 mingw-w64-tools
   wine wine32:i386 wine64 xvfb xdotool x11-utils fonts-ipafont-gothic fonts-wine imagemagick
-  clang-format locales)
+  clang-format locales bc)
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "test_support.h"
+#include "ui/resources/resource_ids.h"
 #include "window_driver.h"
 
 static std::string ToUtf8(const std::string &cp932) {
@@ -35,10 +36,30 @@ static std::string Flat(std::string text) {
   return text;
 }
 
+// On the progress window the player asks to cancel, takes a picture of the
+// question, and thinks better of it: the copy waits meanwhile.
+static void AskToCancelThenGoOn(HWND progress, DWORD pid, const std::string &picture) {
+  PressButton(progress, IDCANCEL);
+  HWND question = WaitForDialogWithControl(pid, "インストール", 0xFFFF, 5000);
+  if (question == nullptr)
+    return; // the copy was over before the press arrived
+  Sleep(300);
+  SaveWindowImage(progress, picture + "-progress.bmp");
+  SaveWindowImage(question, picture + "-question.bmp");
+  Say("demo: message: " + ToUtf8(Flat(ReadMessageBox(question).text)) + " (answering No)");
+  PressButton(question, IDNO);
+  WaitForWindowGone(question, 5000);
+}
+
 // Answers one window the way a player who wants the update would.
-static void Answer(HWND window, const std::string &picture) {
+static void Answer(HWND window, DWORD pid, const std::string &picture) {
+  if (GetDlgItem(window, IDC_PROGRESS_BAR)) {
+    Say("demo: progress window \"" + ToUtf8(WindowText(window)) + "\"");
+    AskToCancelThenGoOn(window, pid, picture);
+    return;
+  }
   Sleep(300); // let it paint before the picture
-  SaveWindowImage(window, picture);
+  SaveWindowImage(window, picture + ".bmp");
   if (GetDlgItem(window, 0xFFFF)) {
     MessageBoxView box = ReadMessageBox(window);
     Say("demo: message: " + ToUtf8(Flat(box.text)));
@@ -70,8 +91,8 @@ int main(int argc, char **argv) {
       if (!seen.insert(window).second)
         continue;
       char name[64];
-      snprintf(name, sizeof name, "\\demo-%02d.bmp", ++pictures_taken);
-      Answer(window, pictures + name);
+      snprintf(name, sizeof name, "\\demo-%02d", ++pictures_taken);
+      Answer(window, process.pid, pictures + name);
     }
   }
   DWORD code = 1;
