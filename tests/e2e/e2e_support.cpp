@@ -1,6 +1,8 @@
 // Sample installs for the end-to-end tests.
 #include "e2e_support.h"
 
+#include "package_bytes.h"
+
 #include <vector>
 
 const char kBoxCaption[] = "インストール";
@@ -30,23 +32,11 @@ void GameInstall::AddGameFile(const std::string &relative, const std::string &by
   WriteBytes(path, bytes);
 }
 
-static std::string Le32(uint32_t value) {
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i)
-    bytes[i] = static_cast<char>(value >> (8 * i));
-  return bytes;
-}
-
 void GameInstall::MakePackage(const std::map<std::string, std::string> &files) {
-  std::string data, directory;
-  for (const auto &file : files) {
-    directory += static_cast<char>(file.first.size());
-    directory += file.first;
-    directory += Le32(static_cast<uint32_t>(file.second.size())) + Le32(0) + Le32(static_cast<uint32_t>(data.size()));
-    data += file.second;
-  }
-  WriteRawPackage(data + directory + Le32(0) + Le32(static_cast<uint32_t>(data.size())) +
-                  Le32(static_cast<uint32_t>(files.size())));
+  std::vector<PackageItem> items;
+  for (const auto &file : files)
+    items.push_back({file.first, file.second});
+  WriteRawPackage(PackageBytes(items));
 }
 
 void GameInstall::WriteRawPackage(const std::string &bytes) { WriteBytes(program + "\\UPDATE.DAT", bytes); }

@@ -3,23 +3,17 @@
 #include <gtest/gtest.h>
 
 #include "e2e_support.h"
+#include "package_bytes.h"
 
 namespace {
 
 const char kPackageUnreadable[] = "UPDATE.DATの読み込みに失敗しました。\nインストールを終了します。";
 
-std::string Le32(uint32_t value) {
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i)
-    bytes[i] = static_cast<char>(value >> (8 * i));
-  return bytes;
-}
+std::string Entry(const std::string &name, uint32_t size, uint32_t offset) { return EntryRecord(name, size, offset); }
 
-std::string Entry(const std::string &name, uint32_t size, uint32_t offset) {
-  return std::string(1, static_cast<char>(name.size())) + name + Le32(size) + Le32(0) + Le32(offset);
+std::string Trailer(uint32_t high, uint32_t low, uint32_t count) {
+  return ::Trailer(static_cast<uint64_t>(high) << 32 | low, count);
 }
-
-std::string Trailer(uint32_t high, uint32_t low, uint32_t count) { return Le32(high) + Le32(low) + Le32(count); }
 
 struct Malformed {
   const char *what;

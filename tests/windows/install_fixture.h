@@ -18,42 +18,13 @@
 #include "driver/state.h"
 #include "journal/journal.h"
 #include "journal/journal_passes.h"
+#include "package_bytes.h"
 #include "test_support.h"
 #include "ui/resources/resource_ids.h"
 
 namespace fixture {
 
-inline std::string Le32(uint32_t value) {
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i)
-    bytes[i] = static_cast<char>(value >> (8 * i));
-  return bytes;
-}
-
-inline std::string EntryRecord(const std::string &name, uint32_t size, uint64_t offset) {
-  return std::string(1, static_cast<char>(name.size())) + name + Le32(size) +
-         Le32(static_cast<uint32_t>(offset >> 32)) + Le32(static_cast<uint32_t>(offset));
-}
-
-inline std::string Trailer(uint64_t directory_offset, uint32_t count) {
-  return Le32(static_cast<uint32_t>(directory_offset >> 32)) + Le32(static_cast<uint32_t>(directory_offset)) +
-         Le32(count);
-}
-
-struct Item {
-  std::string name; // code page 932, '\' separators
-  std::string data;
-};
-
-// Data of every item in order, then the directory, then the trailer.
-inline std::string PackageBytes(const std::vector<Item> &items) {
-  std::string data, directory;
-  for (const Item &item : items) {
-    directory += EntryRecord(item.name, static_cast<uint32_t>(item.data.size()), data.size());
-    data += item.data;
-  }
-  return data + directory + Trailer(data.size(), static_cast<uint32_t>(items.size()));
-}
+using Item = PackageItem;
 
 // Records every PBM_SETPOS its progress bar child receives; on the Nth it
 // posts the parent a message that confirms cancellation when pumped, as the

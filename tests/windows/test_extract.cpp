@@ -145,7 +145,7 @@ TEST_F(ExtractReplacing, AFileThatCantBeCreatedAfterTheMoveGetsTheOldFileBack) {
   if (!full.mounted)
     GTEST_SKIP() << "needs root to mount a small file system";
   ASSERT_TRUE(WriteBytes(full.path + "\\a.bin", "game data"));
-  UsePackageBytes(fixture::PackageBytes({{"a.bin", "new"}}), full.path);
+  UsePackageBytes(PackageBytes({{"a.bin", "new"}}), full.path);
   ASSERT_EQ(0, ExtractAll(nullptr));
   ExpectWriteFailure(Detail(kBackupFailed, full.path + "\\a.bin"));
   EXPECT_EQ("game data", ReadBytes(full.path + "\\a.bin"));
@@ -172,7 +172,7 @@ using ExtractFailures = InstallTest;
 TEST_F(ExtractFailures, APackageEndingInsideAnEntrysDataFailsTheCopy) {
   // The entry claims 1 MiB from its offset; the file ends long before.
   std::string data = "abcd";
-  std::string package = data + fixture::EntryRecord("cut.bin", kMiB, 0) + fixture::Trailer(data.size(), 1);
+  std::string package = data + EntryRecord("cut.bin", kMiB, 0) + Trailer(data.size(), 1);
   UsePackageBytes(package, target.path);
   ASSERT_EQ(0, ExtractAll(nullptr));
   ExpectWriteFailure(Detail(kCopyFailed, T("cut.bin")));

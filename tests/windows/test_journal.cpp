@@ -59,7 +59,7 @@ TEST_F(Rollback, ThePathCreatedThenReplacedInOneRunGetsItsFirstBytes) {
 
 TEST_F(Rollback, RemovesAFileLeftPartlyWrittenByAFailedCopy) {
   std::string data = "abcd";
-  UsePackageBytes(data + fixture::EntryRecord("cut.bin", 1048576, 0) + fixture::Trailer(data.size(), 1), target.path);
+  UsePackageBytes(data + EntryRecord("cut.bin", 1048576, 0) + Trailer(data.size(), 1), target.path);
   ASSERT_EQ(0, ExtractAll(nullptr));
   ASSERT_EQ(kStatusFailed, InstallStatus);
   ASSERT_TRUE(FileExists(T("cut.bin")));

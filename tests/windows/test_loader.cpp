@@ -4,28 +4,12 @@
 #include <cstring>
 
 #include "archive/loader.h"
+#include "package_bytes.h"
 #include "test_support.h"
 
 namespace {
 
-std::string Le32(uint32_t value) {
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i)
-    bytes[i] = static_cast<char>(value >> (8 * i));
-  return bytes;
-}
-
-std::string Entry(const std::string &name, uint32_t size, uint64_t offset) {
-  return std::string(1, static_cast<char>(name.size())) + name + Le32(size) +
-         Le32(static_cast<uint32_t>(offset >> 32)) + Le32(static_cast<uint32_t>(offset));
-}
-
-std::string Trailer(uint64_t directory_offset, uint32_t count) {
-  return Le32(static_cast<uint32_t>(directory_offset >> 32)) + Le32(static_cast<uint32_t>(directory_offset)) +
-         Le32(count);
-}
-
-const std::string kSample = std::string("abc") + Entry("a.txt", 3, 0) + Trailer(3, 1);
+const std::string kSample = std::string("abc") + EntryRecord("a.txt", 3, 0) + Trailer(3, 1);
 
 struct Loaded {
   int32_t count;
@@ -65,8 +49,8 @@ TEST(Loader, AcceptsAFolderThatEndsInASeparator) {
 TEST(Loader, ReadsThreeEntriesWithASubdirectoryAndStoredOffsets) {
   TempDir dir;
   std::string data = PatternBytes(100, 1);
-  std::string directory =
-      Entry("readme.txt", 10, 0) + Entry("data\\a.bin", 50, 10) + Entry("data\\b.bin", 40, 0x100000060ull);
+  std::string directory = EntryRecord("readme.txt", 10, 0) + EntryRecord("data\\a.bin", 50, 10) +
+                          EntryRecord("data\\b.bin", 40, 0x100000060ull);
   Loaded loaded = LoadPackage(dir, data + directory + Trailer(100, 3));
   ASSERT_EQ(3, loaded.count);
   ASSERT_EQ(3u, loaded.entries.size());
@@ -82,7 +66,7 @@ TEST(Loader, ReadsA255ByteNameWholeAndAnEmptyName) {
   TempDir dir;
   std::string long_name(251, 'n');
   long_name += ".bin";
-  Loaded loaded = LoadPackage(dir, Entry(long_name, 0, 0) + Entry("", 0, 0) + Trailer(0, 2));
+  Loaded loaded = LoadPackage(dir, EntryRecord(long_name, 0, 0) + EntryRecord("", 0, 0) + Trailer(0, 2));
   ASSERT_EQ(2, loaded.count);
   EXPECT_EQ(long_name, loaded.entries[0].name);
   EXPECT_STREQ("", loaded.entries[1].name);
@@ -90,7 +74,7 @@ TEST(Loader, ReadsA255ByteNameWholeAndAnEmptyName) {
 
 TEST(Loader, SizeFigureIsFileSizeLessFourInWholeKiB) {
   TempDir dir;
-  std::string directory = Entry("x", 1, 0);
+  std::string directory = EntryRecord("x", 1, 0);
   std::string padding(1024 + 4 - 1 - directory.size() - kTrailerBytes, 'p');
   std::string package = "x" + padding + directory + Trailer(1 + padding.size(), 1);
   ASSERT_EQ(1028u, package.size());
@@ -121,15 +105,15 @@ void ExpectRefused(const std::string &bytes, PackageError why) {
 
 TEST(LoaderRefusals, CountsThatNameNothingOrAreNegative) {
   ExpectRefused(Trailer(0, 0), kPackageEmptyCount);
-  ExpectRefused(Entry("a", 0, 0) + Trailer(0, 0x80000001u), kPackageNegativeCount);
-  ExpectRefused(Entry("a", 0, 0) + Trailer(0, 0xFFFFFFFFu), kPackageNegativeCount);
+  ExpectRefused(EntryRecord("a", 0, 0) + Trailer(0, 0x80000001u), kPackageNegativeCount);
+  ExpectRefused(EntryRecord("a", 0, 0) + Trailer(0, 0xFFFFFFFFu), kPackageNegativeCount);
 }
 
 TEST(LoaderRefusals, DirectoriesOutsideTheFileOrShorterThanTheirCount) {
-  ExpectRefused(Entry("a", 0, 0) + Trailer(1000, 1), kPackageDirectoryOutside);
-  ExpectRefused(Entry("a", 0, 0) + Trailer(0x100000000ull, 1), kPackageDirectoryOutside);
-  ExpectRefused(Entry("a", 0, 0) + Trailer(0, 2), kPackageDirectoryShort);
-  ExpectRefused(Entry("a", 0, 0) + Trailer(0, 0x7FFFFFFF), kPackageDirectoryShort);
+  ExpectRefused(EntryRecord("a", 0, 0) + Trailer(1000, 1), kPackageDirectoryOutside);
+  ExpectRefused(EntryRecord("a", 0, 0) + Trailer(0x100000000ull, 1), kPackageDirectoryOutside);
+  ExpectRefused(EntryRecord("a", 0, 0) + Trailer(0, 2), kPackageDirectoryShort);
+  ExpectRefused(EntryRecord("a", 0, 0) + Trailer(0, 0x7FFFFFFF), kPackageDirectoryShort);
 }
 
 TEST(LoaderRefusals, NamesThatLeaveTheDestination) {
@@ -138,14 +122,14 @@ TEST(LoaderRefusals, NamesThatLeaveTheDestination) {
       "sub\\"};
   for (const char *name : names) {
     SCOPED_TRACE(name);
-    ExpectRefused(Entry(name, 0, 0) + Trailer(0, 1), kPackageUnsafeName);
+    ExpectRefused(EntryRecord(name, 0, 0) + Trailer(0, 1), kPackageUnsafeName);
   }
 }
 
 TEST(LoaderRefusals, ARefusedPackageLeavesNoEntryOfAnEarlierLoad) {
   TempDir good;
   ASSERT_EQ(1, LoadPackage(good, kSample).count);
-  ExpectRefused(Entry("ok", 0, 0) + Entry("..\\x", 0, 0) + Trailer(0, 2), kPackageUnsafeName);
+  ExpectRefused(EntryRecord("ok", 0, 0) + EntryRecord("..\\x", 0, 0) + Trailer(0, 2), kPackageUnsafeName);
   ArchiveEntry entry;
   EXPECT_EQ(-1, GetArchiveEntry(0, &entry));
 }
