@@ -1,9 +1,12 @@
 // Sample installs for the end-to-end tests.
 #include "e2e_support.h"
 
-#include "package_bytes.h"
+#include <gtest/gtest.h>
 
 #include <vector>
+
+#include "package_bytes.h"
+#include "ui/resources/resource_ids.h"
 
 const char kBoxCaption[] = "インストール";
 const char kWindowTitle[] = "lumerant_qen　インストール";
@@ -71,4 +74,28 @@ Process StartUpdate(const GameInstall &install) {
 
 HWND WaitForBox(const Process &process, DWORD timeout_ms) {
   return WaitForDialogWithControl(process.pid, kBoxCaption, 0xFFFF, timeout_ms);
+}
+
+HWND WaitForConfirm(const Process &process) {
+  return WaitForDialogWithControl(process.pid, kWindowTitle, IDC_SELECTDIR_EDIT, 20000);
+}
+
+HWND WaitForProgress(const Process &process) {
+  return WaitForDialogWithControl(process.pid, kWindowTitle, IDC_PROGRESS_BAR, 20000);
+}
+
+MessageBoxView AnswerBox(const Process &process, int button) {
+  HWND box = WaitForBox(process);
+  EXPECT_NE(nullptr, box);
+  if (box == nullptr)
+    return MessageBoxView();
+  MessageBoxView view = ReadMessageBox(box);
+  PressButton(box, button ? button : (view.buttons.empty() ? IDOK : view.buttons.front()));
+  WaitForWindowGone(box, 10000);
+  return view;
+}
+
+void ExpectExitsCleanly(Process &process) {
+  EXPECT_EQ(0u, WaitForExit(process, 30000));
+  KillProcess(process);
 }

@@ -34,3 +34,14 @@ Process StartUpdate(const GameInstall &install);
 
 // Waits for the next message box of the process and reads it; the box stays.
 HWND WaitForBox(const Process &process, DWORD timeout_ms = 20000);
+
+// The confirmation dialog and the progress window of the process.
+HWND WaitForConfirm(const Process &process);
+HWND WaitForProgress(const Process &process);
+
+// Reads the next message box, presses button (its first one when 0) and waits
+// until it is gone.
+MessageBoxView AnswerBox(const Process &process, int button = 0);
+
+// Expects the process to end with 0 within 30 s; kills it otherwise.
+void ExpectExitsCleanly(Process &process);

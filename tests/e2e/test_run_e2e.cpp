@@ -32,31 +32,6 @@ struct SampleRun : ::testing::Test {
   std::string Game(const std::string &name) const { return install.game + "\\" + name; }
 };
 
-HWND WaitForConfirm(const Process &process) {
-  return WaitForDialogWithControl(process.pid, kWindowTitle, IDC_SELECTDIR_EDIT, 20000);
-}
-
-HWND WaitForProgress(const Process &process) {
-  return WaitForDialogWithControl(process.pid, kWindowTitle, IDC_PROGRESS_BAR, 20000);
-}
-
-// Reads the next box, checks it has no owner, presses its first button.
-MessageBoxView AnswerBox(const Process &process, int button = 0) {
-  HWND box = WaitForBox(process);
-  EXPECT_NE(nullptr, box);
-  if (box == nullptr)
-    return MessageBoxView();
-  MessageBoxView view = ReadMessageBox(box);
-  PressButton(box, button ? button : (view.buttons.empty() ? IDOK : view.buttons.front()));
-  WaitForWindowGone(box, 10000);
-  return view;
-}
-
-void ExpectExitsCleanly(Process &process) {
-  EXPECT_EQ(0u, WaitForExit(process, 30000));
-  KillProcess(process);
-}
-
 TEST_F(SampleRun, SuccessInstallsEverythingAndListsTheCreatedPaths) {
   install.MakePackage({{"a.bin", "new a"}, {"new.txt", "hello"}, {"sub\\x.bin", PatternBytes(3 << 20, 5)}});
   Process process = StartUpdate(install);

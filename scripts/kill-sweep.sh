@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Kills update.exe at many points of a run (UPD_KILL_POINTS, default 100,
+# spread evenly from the start click to the final message) and prints, for
+# each, how the game's old files can be found afterwards. Fails when a file
+# is lost. The test suite runs the same check at four points.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/bootstrap.sh"
+bash "$root/scripts/build.sh" >/dev/null
+source "$root/scripts/wine-session.sh"
+upd_start_session
+export UPD_KILL_POINTS=${UPD_KILL_POINTS:-100}
+timeout 1800 wine "$UPD_BUILD_DIR/win/tests/e2e/e2e_test_faults_e2e.exe" --gtest_filter='*Killed*' | tr -d '\r' |
+  grep -v -E '^\[|^Note|^Running'
