@@ -65,3 +65,50 @@ TEST(MalformedPackages, EachEndsWithThePackageMessageAndChangesNothing) {
 }
 
 } // namespace
+
+namespace {
+
+// Valid packages at the edges of the format, as the program must take them.
+struct BoundaryPackage : ::testing::Test {
+  GameInstall install;
+  void SetUp() override { install.AddGameFile("uinst.dat", std::string(1, '\0')); }
+  std::string Game(const std::string &name) const { return install.game + "\\" + name; }
+  MessageBoxView Run() {
+    Process process = StartUpdate(install);
+    HWND confirm = WaitForConfirm(process);
+    EXPECT_NE(nullptr, confirm);
+    PressButton(confirm, IDOK);
+    MessageBoxView box = AnswerBox(process);
+    ExpectExitsCleanly(process);
+    return box;
+  }
+};
+
+TEST_F(BoundaryPackage, BlobsInAnyOrderSharedBlobsAndEmptyFiles) {
+  // Data "CCCBBA": c.bin first, a.bin last; d.bin shares b.bin's blob.
+  std::string data = "CCCBBA";
+  std::string directory = EntryRecord("a.bin", 1, 5) + EntryRecord("b.bin", 2, 3) + EntryRecord("c.bin", 3, 0) +
+                          EntryRecord("d.bin", 2, 3) + EntryRecord("empty.bin", 0, 0);
+  install.WriteRawPackage(data + directory + ::Trailer(data.size(), 5));
+  EXPECT_EQ("インストールが終了しました。", Run().text);
+  auto files = install.Snapshot();
+  EXPECT_EQ("A", files["a.bin"]);
+  EXPECT_EQ("BB", files["b.bin"]);
+  EXPECT_EQ("CCC", files["c.bin"]);
+  EXPECT_EQ("BB", files["d.bin"]);
+  EXPECT_EQ("", files["empty.bin"]);
+  EXPECT_EQ(6u, files.size()); // with uinst.dat
+}
+
+TEST_F(BoundaryPackage, A255ByteNameLoadsButCannotBeJoinedAndIsRolledBack) {
+  std::string long_name(251, 'n');
+  long_name += ".bin";
+  install.WriteRawPackage(PackageBytes({{"first.bin", "1"}, {long_name, "x"}}));
+  auto before = install.Snapshot();
+  MessageBoxView box = Run();
+  EXPECT_EQ("インストール中にエラーが発生しました。(書き込み中)\r\n\"" + Game(long_name) + "\"の作成に失敗しました。",
+            box.text);
+  EXPECT_EQ(before, install.Snapshot());
+}
+
+} // namespace
