@@ -95,6 +95,16 @@ MessageBoxView AnswerBox(const Process &process, int button) {
   return view;
 }
 
+MessageBoxView StartConfirmAndAnswer(const GameInstall &install, Process *process) {
+  *process = StartUpdate(install);
+  HWND confirm = WaitForConfirm(*process);
+  EXPECT_NE(nullptr, confirm);
+  if (confirm == nullptr)
+    return MessageBoxView();
+  PressButton(confirm, IDOK);
+  return AnswerBox(*process);
+}
+
 void ExpectExitsCleanly(Process &process) {
   EXPECT_EQ(0u, WaitForExit(process, 30000));
   KillProcess(process);

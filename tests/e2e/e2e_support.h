@@ -43,5 +43,9 @@ HWND WaitForProgress(const Process &process);
 // until it is gone.
 MessageBoxView AnswerBox(const Process &process, int button = 0);
 
+// Starts update.exe, presses the start button of its confirmation and
+// answers the first message box that follows with its first button.
+MessageBoxView StartConfirmAndAnswer(const GameInstall &install, Process *process);
+
 // Expects the process to end with 0 within 30 s; kills it otherwise.
 void ExpectExitsCleanly(Process &process);

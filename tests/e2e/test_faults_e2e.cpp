@@ -22,17 +22,9 @@ struct Fault : ::testing::Test {
     }
     install.AddGameFile("uinst.dat", list + std::string(1, '\0'));
   }
-  // Starts the program, presses start, and returns the first box, answered.
-  MessageBoxView RunToFirstBox(Process *process) {
-    *process = StartUpdate(install);
-    HWND confirm = WaitForConfirm(*process);
-    EXPECT_NE(nullptr, confirm);
-    PressButton(confirm, IDOK);
-    return AnswerBox(*process);
-  }
   void ExpectFailureAndRollBack(const std::string &detail, const std::map<std::string, std::string> &before) {
     Process process;
-    MessageBoxView box = RunToFirstBox(&process);
+    MessageBoxView box = StartConfirmAndAnswer(install, &process);
     EXPECT_EQ(std::string(kFailedWriting) + detail, box.text);
     EXPECT_EQ(kIconWarning, box.icon);
     ExpectExitsCleanly(process);

@@ -74,11 +74,8 @@ struct BoundaryPackage : ::testing::Test {
   void SetUp() override { install.AddGameFile("uinst.dat", std::string(1, '\0')); }
   std::string Game(const std::string &name) const { return install.game + "\\" + name; }
   MessageBoxView Run() {
-    Process process = StartUpdate(install);
-    HWND confirm = WaitForConfirm(process);
-    EXPECT_NE(nullptr, confirm);
-    PressButton(confirm, IDOK);
-    MessageBoxView box = AnswerBox(process);
+    Process process;
+    MessageBoxView box = StartConfirmAndAnswer(install, &process);
     ExpectExitsCleanly(process);
     return box;
   }

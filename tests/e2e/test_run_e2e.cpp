@@ -34,11 +34,8 @@ struct SampleRun : ::testing::Test {
 
 TEST_F(SampleRun, SuccessInstallsEverythingAndListsTheCreatedPaths) {
   install.MakePackage({{"a.bin", "new a"}, {"new.txt", "hello"}, {"sub\\x.bin", PatternBytes(3 << 20, 5)}});
-  Process process = StartUpdate(install);
-  HWND confirm = WaitForConfirm(process);
-  ASSERT_NE(nullptr, confirm);
-  PressButton(confirm, IDOK);
-  MessageBoxView done = AnswerBox(process);
+  Process process;
+  MessageBoxView done = StartConfirmAndAnswer(install, &process);
   EXPECT_EQ(kFinished, done.text);
   EXPECT_EQ(kIconInformation, done.icon);
   EXPECT_EQ(nullptr, done.owner);
@@ -79,11 +76,8 @@ TEST_F(SampleRun, MissingUninstallListEndsBeforeAnythingIsWritten) {
   install.MakePackage({{"a.bin", "new a"}, {"new.txt", "hello"}});
   DeleteFileA(Game("uinst.dat").c_str());
   auto before = install.Snapshot();
-  Process process = StartUpdate(install);
-  HWND confirm = WaitForConfirm(process);
-  ASSERT_NE(nullptr, confirm);
-  PressButton(confirm, IDOK);
-  MessageBoxView view = AnswerBox(process);
+  Process process;
+  MessageBoxView view = StartConfirmAndAnswer(install, &process);
   EXPECT_EQ(kListUnreadable, view.text);
   EXPECT_EQ(kIconInformation, view.icon);
   ExpectExitsCleanly(process);
@@ -118,11 +112,8 @@ TEST_F(SampleRun, FailureOnTheThirdEntryIsReportedThenRolledBack) {
   install.AddGameFile("c.bin_old", "stale backup");
   install.MakePackage({{"a.bin", "new a"}, {"b.bin", "new b"}, {"c.bin", "new c"}, {"d.bin", "new d"}});
   auto before = install.Snapshot();
-  Process process = StartUpdate(install);
-  HWND confirm = WaitForConfirm(process);
-  ASSERT_NE(nullptr, confirm);
-  PressButton(confirm, IDOK);
-  MessageBoxView failure = AnswerBox(process);
+  Process process;
+  MessageBoxView failure = StartConfirmAndAnswer(install, &process);
   EXPECT_EQ(std::string(kFailedWriting) + "\"" + Game("c.bin") + "\"の退避に失敗しました。", failure.text);
   EXPECT_EQ(kIconWarning, failure.icon);
   EXPECT_EQ(nullptr, failure.owner);
@@ -134,11 +125,8 @@ TEST_F(SampleRun, FailureWhileSavingTheListRollsBackAndKeepsTheList) {
   install.MakePackage({{"a.bin", "new a"}, {"new.txt", "hello"}});
   auto before = install.Snapshot();
   ASSERT_TRUE(SetImmutable(Game("uinst.dat"), true));
-  Process process = StartUpdate(install);
-  HWND confirm = WaitForConfirm(process);
-  ASSERT_NE(nullptr, confirm);
-  PressButton(confirm, IDOK);
-  MessageBoxView failure = AnswerBox(process);
+  Process process;
+  MessageBoxView failure = StartConfirmAndAnswer(install, &process);
   SetImmutable(Game("uinst.dat"), false);
   EXPECT_EQ(std::string(kFailedWriting) + "\"" + Game("uinst.dat") + "\"を作成できません。", failure.text);
   EXPECT_EQ(kIconWarning, failure.icon);

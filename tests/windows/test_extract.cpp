@@ -14,21 +14,6 @@ using fixture::ProgressProbe;
 
 const uint32_t kMiB = 1048576;
 
-std::vector<std::string> NamesIn(const std::string &folder) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE)
-    return names;
-  do {
-    std::string name = found.cFileName;
-    if (name != "." && name != "..")
-      names.push_back(name);
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
-  return names;
-}
-
 // ---------------------------------------------------------------- new files
 
 using ExtractNewFiles = InstallTest;
@@ -96,7 +81,7 @@ TEST_F(ExtractDirectories, ASeparatorByteInsideADoubleByteCharacterIsNoSeparator
   ExpectNoFailure();
   EXPECT_EQ("file", ReadBytes(T("aソ.bin")));
   EXPECT_EQ("in folder", ReadBytes(T("ソ\\x.bin")));
-  std::vector<std::string> names = NamesIn(target.path);
+  std::vector<std::string> names = FolderNames(target.path);
   std::sort(names.begin(), names.end());
   EXPECT_EQ((std::vector<std::string>{"aソ.bin", "ソ"}), names);
   ExpectJournal({{"F", T("aソ.bin")}, {"D", T("ソ")}, {"F", T("ソ\\x.bin")}},
@@ -209,7 +194,7 @@ TEST_F(ExtractFailures, AJoinedPathOfUpTo259BytesIsWrittenALongerOneFailsWhole) 
   ExpectWriteFailure(Detail(kCreateFailed, T(too_long)));
   ExpectJournal({{"F", T(fits)}}, {kJournalCreated});
   // Nothing was made under a cut name either.
-  EXPECT_EQ(std::vector<std::string>{fits}, NamesIn(target.path));
+  EXPECT_EQ(std::vector<std::string>{fits}, FolderNames(target.path));
 }
 
 TEST_F(ExtractFailures, AnExistingFileWhosePathIsTooLongForABackupNameStays) {

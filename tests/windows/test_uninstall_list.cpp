@@ -16,20 +16,6 @@ const std::string kZero(1, '\0');
 
 std::string Entry(const std::string &kind, const std::string &path) { return kind + path + kZero; }
 
-std::vector<std::string> FolderContent(const std::string &folder) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE)
-    return names;
-  do {
-    if (std::strcmp(found.cFileName, ".") != 0 && std::strcmp(found.cFileName, "..") != 0)
-      names.push_back(found.cFileName);
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
-  return names;
-}
-
 const std::vector<std::string> kOnlyTheList = {"uinst.dat"};
 
 class UninstallList : public ::testing::Test {
@@ -78,7 +64,7 @@ TEST_F(UninstallList, AddsTheCreatedPathsToAnEmptyList) {
 
   ExpectNoFailure();
   EXPECT_EQ(Entry("D", Path("sub")) + Entry("F", Path("sub\\b.bin")) + kZero, ReadBytes(list_path));
-  EXPECT_EQ(kOnlyTheList, FolderContent(dir.path));
+  EXPECT_EQ(kOnlyTheList, FolderNames(dir.path));
 }
 
 TEST_F(UninstallList, KeepsLoadedEntriesFirstAndAddsOnlyNewTexts) {
@@ -117,7 +103,7 @@ TEST_F(UninstallList, RunThatOnlyReplacedFilesRewritesTheListWithoutDuplicates) 
 
   ExpectNoFailure();
   EXPECT_TRUE(ReadBytes(list_path) == unique + kZero);
-  EXPECT_EQ(kOnlyTheList, FolderContent(dir.path));
+  EXPECT_EQ(kOnlyTheList, FolderNames(dir.path));
 }
 
 TEST_F(UninstallList, EmptyJournalLeavesTheFileUntouched) {
@@ -158,7 +144,7 @@ TEST_F(UninstallList, FolderEndingInTheTrailByteOfADoubleByteCharacter) {
   SaveUninstallList(nullptr);
   ExpectNoFailure();
   EXPECT_EQ(Entry("F", "x") + Entry("F", folder + "\\y") + kZero, ReadBytes(list_path));
-  EXPECT_EQ(kOnlyTheList, FolderContent(folder));
+  EXPECT_EQ(kOnlyTheList, FolderNames(folder));
 }
 
 // A window whose posted message shows what the one pump during the save
@@ -239,7 +225,7 @@ TEST_F(UninstallList, CancelDuringThePumpKeepsTheOldList) {
 
   EXPECT_EQ(kStatusCancelled, InstallStatus);
   EXPECT_EQ("", ReadBytes(list_path));
-  EXPECT_EQ(kOnlyTheList, FolderContent(dir.path));
+  EXPECT_EQ(kOnlyTheList, FolderNames(dir.path));
 }
 
 TEST_F(UninstallList, ReadOnlyListFailsBeforeAnythingIsWritten) {
@@ -256,7 +242,7 @@ TEST_F(UninstallList, ReadOnlyListFailsBeforeAnythingIsWritten) {
   ExpectWriteFailure("を作成できません。");
   EXPECT_EQ(0, PumpProbe::handled);
   EXPECT_EQ(loaded, ReadBytes(list_path));
-  EXPECT_EQ(kOnlyTheList, FolderContent(dir.path));
+  EXPECT_EQ(kOnlyTheList, FolderNames(dir.path));
 }
 
 TEST_F(UninstallList, WriteThatRunsOutOfSpaceKeepsTheOldList) {
@@ -278,7 +264,7 @@ TEST_F(UninstallList, WriteThatRunsOutOfSpaceKeepsTheOldList) {
 
   ExpectWriteFailure("に書き込めません。");
   EXPECT_TRUE(ReadBytes(list_path) == loaded);
-  EXPECT_EQ(kOnlyTheList, FolderContent(drive.folder));
+  EXPECT_EQ(kOnlyTheList, FolderNames(drive.folder));
 }
 
 TEST_F(UninstallList, ListHeldOpenByAnotherProgramKeepsItsContent) {
@@ -294,7 +280,7 @@ TEST_F(UninstallList, ListHeldOpenByAnotherProgramKeepsItsContent) {
   KillProcess(holder);
   ExpectWriteFailure("に書き込めません。");
   EXPECT_EQ(loaded, ReadBytes(list_path));
-  EXPECT_EQ(kOnlyTheList, FolderContent(dir.path));
+  EXPECT_EQ(kOnlyTheList, FolderNames(dir.path));
 }
 
 } // namespace

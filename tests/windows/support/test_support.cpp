@@ -87,6 +87,21 @@ void RemoveTree(const std::string &path) {
   RemoveDirectoryA(path.c_str());
 }
 
+std::vector<std::string> FolderNames(const std::string &folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE)
+    return names;
+  do {
+    std::string name = found.cFileName;
+    if (name != "." && name != "..")
+      names.push_back(name);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return names;
+}
+
 std::string PatternBytes(size_t n, unsigned seed) {
   std::string bytes(n, '\0');
   unsigned state = seed * 2654435761u + 1;

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // Path of a file of the Windows build tree, as Wine sees it.
 std::string BuildPath(const std::string &relative);
@@ -24,6 +25,8 @@ std::string ReadBytes(const std::string &path, bool *ok = nullptr);
 bool FileExists(const std::string &path);
 bool DirExists(const std::string &path);
 void RemoveTree(const std::string &path);
+// Names in the folder, without "." and "..", in the order the system gives.
+std::vector<std::string> FolderNames(const std::string &folder);
 // A string of n bytes following a pattern that differs with seed.
 std::string PatternBytes(size_t n, unsigned seed);
 
