@@ -17,6 +17,8 @@ static const char kFinishedMessage[] = "インストールが終了しました�
 static const char kCancelledMessage[] = "インストールを中止しました。";
 static const char kFailedMessage[] = "インストール中にエラーが発生しました。";
 static const char kFailedWritingTemplate[] = "インストール中にエラーが発生しました。(書き込み中)\r\n%s";
+static const char kRollbackIncompleteMessage[] =
+    "一部のファイルを元に戻せませんでした。\n元のファイルは名前の末尾に「_old」を付けて残っています。";
 
 void RunInstall(HWND progress_window) {
   ShowCopyingStatus(progress_window);
@@ -34,12 +36,20 @@ static void ComposeFailureMessage(char *message, size_t capacity) {
     CopyText(message, capacity, kFailedMessage);
 }
 
-// Runs a journal pass under its wait window.
-static void RunUnderWaitWindow(HINSTANCE instance, int template_id, int32_t (*pass)(HWND)) {
+// Runs a journal pass under its wait window; returns what the pass returns.
+static int32_t RunUnderWaitWindow(HINSTANCE instance, int template_id, int32_t (*pass)(HWND)) {
   HWND wait_window = OpenStatusWindow(instance, template_id);
-  pass(wait_window);
+  int32_t result = pass(wait_window);
   if (wait_window)
     DestroyWindow(wait_window);
+  return result;
+}
+
+// Undoes the run. A file that could not be restored (another program held
+// it) must not go unmentioned: its old content waits under its backup name.
+static void RollBack(HINSTANCE instance) {
+  if (RunUnderWaitWindow(instance, IDD_ROLLBACK_WAIT, RollBackJournal) > 0)
+    ShowMessage(nullptr, kRollbackIncompleteMessage, MB_ICONWARNING);
 }
 
 static void SettleOutcome(HINSTANCE instance) {
@@ -47,13 +57,13 @@ static void SettleOutcome(HINSTANCE instance) {
     RunUnderWaitWindow(instance, IDD_FINISH_WAIT, FinishJournal);
     ShowMessage(nullptr, kFinishedMessage, MB_ICONINFORMATION);
   } else if (InstallStatus == kStatusCancelled) {
-    RunUnderWaitWindow(instance, IDD_ROLLBACK_WAIT, RollBackJournal);
+    RollBack(instance);
     ShowMessage(nullptr, kCancelledMessage, MB_ICONINFORMATION);
   } else {
     char message[kDetailBytes];
     ComposeFailureMessage(message, sizeof message);
     ShowMessage(nullptr, message, MB_ICONWARNING);
-    RunUnderWaitWindow(instance, IDD_ROLLBACK_WAIT, RollBackJournal);
+    RollBack(instance);
   }
 }
 

@@ -20,7 +20,17 @@ GameInstall::GameInstall(const std::string &program_folder) {
   SetDataDir(game);
 }
 
-GameInstall::~GameInstall() { DeleteDataDir(); }
+GameInstall::~GameInstall() {
+  for (DWORD pid : started) {
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    if (process) {
+      TerminateProcess(process, 1);
+      WaitForSingleObject(process, 5000);
+      CloseHandle(process);
+    }
+  }
+  DeleteDataDir();
+}
 
 static void MakeParents(const std::string &path) {
   for (size_t i = 0; i < path.size(); ++i) {
@@ -69,7 +79,9 @@ std::map<std::string, std::string> GameInstall::Snapshot() const {
 }
 
 Process StartUpdate(const GameInstall &install) {
-  return StartProcess("\"" + install.program + "\\update.exe\"", install.program);
+  Process process = StartProcess("\"" + install.program + "\\update.exe\"", install.program);
+  install.started.push_back(process.pid);
+  return process;
 }
 
 HWND WaitForBox(const Process &process, DWORD timeout_ms) {

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <map>
+#include <vector>
 #include <string>
 
 #include "test_support.h"
@@ -16,6 +17,10 @@ struct GameInstall {
   TempDir root;
   std::string game;    // the data directory (DataDir)
   std::string program; // folder of update.exe and UPDATE.DAT
+  // Copies of update.exe started on this install; any still running at the
+  // end (a test that stopped half-way) is killed, so that its instance
+  // mutex does not turn the next test's program away.
+  mutable std::vector<DWORD> started;
   // program_folder is the name of the program's folder under the root.
   explicit GameInstall(const std::string &program_folder = "dist");
   ~GameInstall();

@@ -149,3 +149,34 @@ TEST_F(Fault, KilledAtAnyPointLosesNoOldFile) {
 }
 
 } // namespace
+
+namespace {
+
+// A rollback that can't restore a file says so: the player must not believe
+// everything is back when an old file waits under its backup name.
+TEST_F(Fault, ARollbackThatCannotRestoreAFileSaysWhereItIs) {
+  AddGameWithList({{"a.bin", "old a"}, {"c.bin", "old c"}, {"c.bin_old", "stale backup"}});
+  install.MakePackage({{"a.bin", "new a"}, {"b.bin", "new b"}, {"c.bin", "new c"}});
+  Process process = StartUpdate(install);
+  HWND confirm = WaitForConfirm(process);
+  ASSERT_NE(nullptr, confirm);
+  PressButton(confirm, IDOK);
+  HWND failure = WaitForBox(process);
+  ASSERT_NE(nullptr, failure);
+  // While the failure is shown, another program opens the new a.bin.
+  Process holder = StartFileHolder(Game("a.bin"));
+  ASSERT_NE(nullptr, holder.handle);
+  PressButton(failure, IDOK);
+  WaitForWindowGone(failure, 10000);
+  MessageBoxView warning = AnswerBox(process);
+  EXPECT_EQ("一部のファイルを元に戻せませんでした。\n元のファイルは名前の末尾に「_old」を付けて残っています。",
+            warning.text);
+  EXPECT_EQ(kIconWarning, warning.icon);
+  ExpectExitsCleanly(process);
+  KillProcess(holder);
+  EXPECT_EQ("new a", ReadBytes(Game("a.bin")));
+  EXPECT_EQ("old a", ReadBytes(Game("a.bin_old")));
+  EXPECT_FALSE(FileExists(Game("b.bin")));
+}
+
+} // namespace
