@@ -21,13 +21,12 @@ GameInstall::GameInstall(const std::string &program_folder) {
 }
 
 GameInstall::~GameInstall() {
-  for (DWORD pid : started) {
-    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
-    if (process) {
+  for (HANDLE process : started) {
+    if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
       TerminateProcess(process, 1);
       WaitForSingleObject(process, 5000);
-      CloseHandle(process);
     }
+    CloseHandle(process);
   }
   DeleteDataDir();
 }
@@ -80,7 +79,10 @@ std::map<std::string, std::string> GameInstall::Snapshot() const {
 
 Process StartUpdate(const GameInstall &install) {
   Process process = StartProcess("\"" + install.program + "\\update.exe\"", install.program);
-  install.started.push_back(process.pid);
+  HANDLE own = nullptr;
+  if (process.handle &&
+      DuplicateHandle(GetCurrentProcess(), process.handle, GetCurrentProcess(), &own, 0, FALSE, DUPLICATE_SAME_ACCESS))
+    install.started.push_back(own);
   return process;
 }
 

@@ -20,7 +20,7 @@ struct GameInstall {
   // Copies of update.exe started on this install; any still running at the
   // end (a test that stopped half-way) is killed, so that its instance
   // mutex does not turn the next test's program away.
-  mutable std::vector<DWORD> started;
+  mutable std::vector<HANDLE> started;
   // program_folder is the name of the program's folder under the root.
   explicit GameInstall(const std::string &program_folder = "dist");
   ~GameInstall();
