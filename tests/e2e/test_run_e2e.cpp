@@ -85,7 +85,7 @@ TEST_F(SampleRun, MissingUninstallListEndsBeforeAnythingIsWritten) {
 }
 
 TEST_F(SampleRun, CancelDuringTheCopyRollsEverythingBack) {
-  install.MakePackage({{"a.bin", "new a"}, {"big\\large.bin", PatternBytes(48 << 20, 9)}, {"z.txt", "last"}});
+  install.MakePackage({{"a.bin", "new a"}, {"big\\large.bin", PatternBytes(96 << 20, 9)}, {"z.txt", "last"}});
   auto before = install.Snapshot();
   Process process = StartUpdate(install);
   HWND confirm = WaitForConfirm(process);
@@ -93,11 +93,21 @@ TEST_F(SampleRun, CancelDuringTheCopyRollsEverythingBack) {
   PressButton(confirm, IDOK);
   HWND progress = WaitForProgress(process);
   ASSERT_NE(nullptr, progress);
+  // Cancel once the large entry is under way: a.bin replaced, big made.
+  for (int waited = 0; waited < 10000 && !FileExists(Game("big\\large.bin")); waited += 5)
+    Sleep(5);
   PressButton(progress, IDCANCEL);
-  MessageBoxView first = AnswerBox(process, IDNO);
+  HWND question = WaitForBox(process);
+  ASSERT_NE(nullptr, question);
+  MessageBoxView first = ReadMessageBox(question);
   EXPECT_EQ(kCancelQuestion, first.text);
   EXPECT_EQ(kIconNone, first.icon);
+  EXPECT_EQ(nullptr, first.owner);
+  // No, and at once the next press: it waits in the queue behind the answer,
+  // so the copy can't end before it is seen.
+  PressButton(question, IDNO);
   PressButton(progress, IDCANCEL);
+  ASSERT_TRUE(WaitForWindowGone(question, 10000));
   EXPECT_EQ(kCancelQuestion, AnswerBox(process, IDYES).text);
   MessageBoxView last = AnswerBox(process);
   EXPECT_EQ(kCancelled, last.text);
