@@ -39,6 +39,19 @@ int32_t RollBackJournal(HWND window) {
   return failures;
 }
 
+// Asks the system to put the new file's bytes on the disk before its backup
+// goes: after a power cut the old content must not be gone while the new
+// one is still only in memory. Best effort; the backup is deleted anyway,
+// as a backup left behind would block the next update of the file.
+static void FlushToDisk(const char *path) {
+  HANDLE file =
+      CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return;
+  FlushFileBuffers(file);
+  CloseHandle(file);
+}
+
 int32_t FinishJournal(HWND window) {
   for (int32_t i = 0; i < JournalCount(); ++i) {
     PumpMessages(window);
@@ -48,8 +61,10 @@ int32_t FinishJournal(HWND window) {
     if (!IsFileRecord(record, kJournalReplaced))
       continue;
     char backup[kPathBytes];
-    if (CopyText(backup, sizeof backup, record.path) == 0 && BackupPathOf(backup) != nullptr)
-      DeleteFileA(backup);
+    if (CopyText(backup, sizeof backup, record.path) != 0 || BackupPathOf(backup) == nullptr)
+      continue;
+    FlushToDisk(record.path);
+    DeleteFileA(backup);
   }
   return 0;
 }
