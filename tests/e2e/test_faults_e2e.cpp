@@ -73,6 +73,14 @@ TEST_F(Fault, AReadOnlyFolderTakesNoNewFile) {
   SetImmutable(Game("sub"), false);
 }
 
+// SIGKILL from the Linux side, as a crash or a killed Wine would end it: no
+// code of the program runs any more. The Linux command line of a Wine
+// process is its Windows path; its temporary folder name makes it unique.
+void KillWithSigkill(const GameInstall &install) {
+  std::string folder = install.root.path.substr(install.root.path.rfind('\\') + 1);
+  RunUnixCommand("pkill -9 -f '" + folder + ".dist.update.exe'");
+}
+
 // Kills the program at points spread over a whole run (copy, list save,
 // finishing) and checks that every old file can still be found, under its
 // own name or as its backup, until the run has committed by saving the
@@ -116,6 +124,8 @@ TEST_F(Fault, KilledAtAnyPointLosesNoOldFile) {
     DWORD delay = whole * static_cast<DWORD>(point) / static_cast<DWORD>(points > 1 ? points - 1 : 1);
     PressButton(confirm, IDOK);
     Sleep(delay);
+    KillWithSigkill(install);
+    EXPECT_NE(STILL_ACTIVE, WaitForExit(process, 10000));
     KillProcess(process);
     std::string list = ReadBytes(Game("uinst.dat"));
     // The list is replaced whole or not at all; a new one means the run
