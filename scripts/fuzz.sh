@@ -8,9 +8,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${UPD_BUILD_DIR:-$root/build}
 seconds=${FUZZ_SECONDS:-60}
 bash "$root/scripts/bootstrap.sh"
+as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 for p in clang libclang-rt-14-dev; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
-    { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$p" >/dev/null; }
+    { as_root apt-get update -qq && DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq "$p" >/dev/null; }
 done
 bash "$root/scripts/build.sh" >/dev/null
 out=$build/fuzz

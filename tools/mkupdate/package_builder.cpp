@@ -25,6 +25,16 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
+// Opens a source file by its full name: on Windows through the wide name, as
+// a narrow one can't hold every name the folder may have.
+static FILE *OpenForReading(const fs::path &path) {
+#ifdef _WIN32
+  return _wfopen(path.c_str(), L"rb");
+#else
+  return std::fopen(path.c_str(), "rb");
+#endif
+}
+
 static size_t Depth(const std::string &name) { return static_cast<size_t>(std::count(name.begin(), name.end(), '\\')); }
 
 // The package name of a relative path: UTF-8 components to code page 932.
@@ -79,7 +89,7 @@ bool CollectPackFiles(const std::string &folder, std::vector<PackFile> *files, B
       continue;
     }
     PackFile file;
-    file.source = entry.path().string();
+    file.source = entry.path();
     if (!PackageNameOf(entry.path().lexically_relative(folder), &file, report))
       return false;
     file.size = entry.file_size(ec);
@@ -163,7 +173,7 @@ bool WritePackage(const std::vector<PackFile> &files, const std::string &output,
   uint64_t offset = 0;
   bool ok = true;
   for (const PackFile &file : files) {
-    FilePtr in(std::fopen(file.source.c_str(), "rb"));
+    FilePtr in(OpenForReading(file.source));
     if (!in) {
       report->error = "cannot read \"" + file.display + "\"";
       ok = false;

@@ -2,15 +2,16 @@
 // verifies one with the same rules as the program that applies it.
 #pragma once
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
 // One file to pack: where it lies on this machine and its name in the package.
 struct PackFile {
-  std::string source;  // path on the publisher's machine
-  std::string name;    // code page 932, '\' separators
-  std::string display; // the name as UTF-8, for messages
+  std::filesystem::path source; // path on the publisher's machine
+  std::string name;             // code page 932, '\' separators
+  std::string display;          // the name as UTF-8, for messages
   uint64_t size = 0;
 };
 
