@@ -11,9 +11,12 @@ bash "$root/scripts/build.sh" >/dev/null
 source "$root/scripts/wine-session.sh"
 
 demo=$UPD_BUILD_DIR/demo
+# Pictures of the headless run; UPD_DEMO_PICTURES=docs/screenshots renews
+# the ones the README shows.
+pictures=$(realpath -m "${UPD_DEMO_PICTURES:-$demo/screenshots}")
 win=$UPD_BUILD_DIR/win
 rm -rf "$demo"
-mkdir -p "$demo/dist"
+mkdir -p "$demo/dist" "$pictures"
 
 # The package: the files of demo/package plus a 32 MiB music file made here,
 # so that the copy takes a moment and the progress window can be seen.
@@ -52,10 +55,10 @@ if [ -n "${UPD_USE_DESKTOP:-}" ]; then
   (cd "$demo/dist" && wine update.exe) || true
 else
   wine "$win/tests/e2e/demo_driver.exe" "$(echo "Z:$demo/dist" | tr / '\\')" \
-    "$(echo "Z:$root/docs/screenshots" | tr / '\\')" || echo "demo: the driver reported a problem"
+    "$(echo "Z:$pictures" | tr / '\\')" || echo "demo: the driver reported a problem"
 fi
 
-for bmp in "$root"/docs/screenshots/demo-*.bmp; do
+for bmp in "$pictures"/demo-*.bmp; do
   [ -e "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
 done
 
