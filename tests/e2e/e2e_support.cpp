@@ -109,13 +109,20 @@ MessageBoxView AnswerBox(const Process &process, int button) {
   return view;
 }
 
-MessageBoxView StartConfirmAndAnswer(const GameInstall &install, Process *process) {
+bool StartAndPressStart(const GameInstall &install, Process *process) {
   *process = StartUpdate(install);
   HWND confirm = WaitForConfirm(*process);
-  EXPECT_NE(nullptr, confirm);
   if (confirm == nullptr)
-    return MessageBoxView();
+    return false;
   PressButton(confirm, IDOK);
+  return true;
+}
+
+MessageBoxView StartConfirmAndAnswer(const GameInstall &install, Process *process) {
+  if (!StartAndPressStart(install, process)) {
+    ADD_FAILURE() << "no confirmation dialog";
+    return MessageBoxView();
+  }
   return AnswerBox(*process);
 }
 

@@ -48,6 +48,10 @@ HWND WaitForProgress(const Process &process);
 // until it is gone.
 MessageBoxView AnswerBox(const Process &process, int button = 0);
 
+// Starts update.exe and presses the start button of its confirmation.
+// false when no confirmation appeared.
+bool StartAndPressStart(const GameInstall &install, Process *process);
+
 // Starts update.exe, presses the start button of its confirmation and
 // answers the first message box that follows with its first button.
 MessageBoxView StartConfirmAndAnswer(const GameInstall &install, Process *process);

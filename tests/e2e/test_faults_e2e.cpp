@@ -167,10 +167,8 @@ namespace {
 TEST_F(Fault, ARollbackThatCannotRestoreAFileSaysWhereItIs) {
   AddGameWithList({{"a.bin", "old a"}, {"c.bin", "old c"}, {"c.bin_old", "stale backup"}});
   install.MakePackage({{"a.bin", "new a"}, {"b.bin", "new b"}, {"c.bin", "new c"}});
-  Process process = StartUpdate(install);
-  HWND confirm = WaitForConfirm(process);
-  ASSERT_NE(nullptr, confirm);
-  PressButton(confirm, IDOK);
+  Process process;
+  ASSERT_TRUE(StartAndPressStart(install, &process));
   HWND failure = WaitForBox(process);
   ASSERT_NE(nullptr, failure);
   // While the failure is shown, another program opens the new a.bin.

@@ -87,10 +87,8 @@ TEST_F(SampleRun, MissingUninstallListEndsBeforeAnythingIsWritten) {
 TEST_F(SampleRun, CancelDuringTheCopyRollsEverythingBack) {
   install.MakePackage({{"a.bin", "new a"}, {"big\\large.bin", PatternBytes(96 << 20, 9)}, {"z.txt", "last"}});
   auto before = install.Snapshot();
-  Process process = StartUpdate(install);
-  HWND confirm = WaitForConfirm(process);
-  ASSERT_NE(nullptr, confirm);
-  PressButton(confirm, IDOK);
+  Process process;
+  ASSERT_TRUE(StartAndPressStart(install, &process));
   HWND progress = WaitForProgress(process);
   ASSERT_NE(nullptr, progress);
   // Cancel once the large entry is under way: a.bin replaced, big made.
