@@ -19,7 +19,9 @@ for p in "${need_pkgs[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "bootstrap: installing packages: ${missing[*]}"
-  as_root apt-get update -qq
+  # A mirror caught mid-sync fails one index or two; the lists it did fetch
+  # still serve the install, which fails on its own if a package is missing.
+  as_root apt-get update -qq || echo "bootstrap: apt-get update reported errors; installing from the lists it has"
   DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends "${need_pkgs[@]}" >/dev/null
 fi
 
