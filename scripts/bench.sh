@@ -7,19 +7,26 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 only=${UPD_BENCH_ONLY:-}
 bash "$root/scripts/bootstrap.sh"
 bash "$root/scripts/build.sh" >/dev/null
-source "$root/scripts/wine-env.sh"
+source "$root/scripts/lib/wine-session.sh"
+source "$root/scripts/lib/bench-extract.sh"
+source "$root/scripts/lib/bench-run.sh"
+# The one build of this command: the benchmarks below only run.
 cmake --build "$UPD_BUILD_DIR/win" --target bench -j"$(nproc)" >/dev/null
 
-run_in_session() {
-  (
-    source "$root/scripts/wine-session.sh"
-    upd_start_session
-    echo "== $1"
-    wine "$UPD_BUILD_DIR/win/bench/$1.exe"
-  )
-}
-[ -z "$only" ] || [ "$only" = loader ] && run_in_session bench_loader
-[ -z "$only" ] || [ "$only" = list ] && run_in_session bench_uninstall_list
-[ -z "$only" ] || [ "$only" = extract ] && { echo "== extraction pass against cp"; bash "$root/scripts/bench-extract.sh"; }
-[ -z "$only" ] || [ "$only" = run ] && [ -f "$root/scripts/bench-run.sh" ] && { echo "== whole program against cp"; bash "$root/scripts/bench-run.sh"; }
-exit 0
+wanted() { [ -z "$only" ] || [ "$only" = "$1" ]; }
+
+run_in_session() (
+  upd_start_session
+  echo "== $1"
+  wine "$UPD_BUILD_DIR/win/bench/$1.exe"
+)
+if wanted loader; then run_in_session bench_loader; fi
+if wanted list; then run_in_session bench_uninstall_list; fi
+if wanted extract; then
+  echo "== extraction pass against cp"
+  upd_bench_extract
+fi
+if wanted run; then
+  echo "== whole program against cp"
+  upd_bench_run
+fi

@@ -8,7 +8,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/bootstrap.sh"
 bash "$root/scripts/build.sh" >/dev/null
-source "$root/scripts/wine-session.sh"
+source "$root/scripts/lib/wine-session.sh"
 
 demo=$UPD_BUILD_DIR/demo
 # Pictures of the headless run; UPD_DEMO_PICTURES=docs/screenshots renews

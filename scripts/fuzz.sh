@@ -8,11 +8,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${UPD_BUILD_DIR:-$root/build}
 seconds=${FUZZ_SECONDS:-60}
 bash "$root/scripts/bootstrap.sh"
-as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
-for p in clang libclang-rt-14-dev; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
-    { as_root apt-get update -qq && DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq "$p" >/dev/null; }
-done
+source "$root/scripts/lib/install.sh"
+upd_install_packages clang libclang-rt-14-dev
 bash "$root/scripts/build.sh" >/dev/null
 out=$build/fuzz
 mkdir -p "$out"

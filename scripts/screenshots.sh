@@ -5,7 +5,7 @@
 # Build first (scripts/build.sh). UPD_DISPLAY_NUMBER picks the Xvfb display.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-source "$root/scripts/wine-session.sh"
+source "$root/scripts/lib/wine-session.sh"
 upd_start_session
 shots="$UPD_BUILD_DIR/win/screenshots"
 rm -rf "$shots"

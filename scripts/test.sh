@@ -5,6 +5,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/bootstrap.sh"
 bash "$root/scripts/build.sh"
-source "$root/scripts/wine-session.sh"
+source "$root/scripts/lib/wine-session.sh"
 upd_start_session
 ctest --test-dir "$UPD_BUILD_DIR" --output-on-failure -j"$(nproc)" "$@"

@@ -1,6 +1,7 @@
-# Sourced by the test, demo and bench scripts: makes the Wine prefix when it
-# is missing, starts Xvfb on a free display and a persistent wine server, and
-# stops both when the calling script exits, however it exits.
+# Sourced by the entry points that run Wine (test, demo, bench, kill sweep,
+# screenshots): makes the Wine prefix when it is missing, starts Xvfb on a
+# free display and a persistent wine server, and stops both when the calling
+# script exits, however it exits.
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/wine-drives.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/wine-fonts.sh"
