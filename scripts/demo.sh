@@ -54,7 +54,7 @@ echo "demo: running update.exe from $demo/dist on the game in $demo/game"
 if [ -n "${UPD_USE_DESKTOP:-}" ]; then
   (cd "$demo/dist" && wine update.exe) || true
 else
-  wine "$win/tests/e2e/demo_driver.exe" "$(echo "Z:$demo/dist" | tr / '\\')" \
+  wine "$win/demo/demo_driver.exe" "$(echo "Z:$demo/dist" | tr / '\\')" \
     "$(echo "Z:$pictures" | tr / '\\')" || echo "demo: the driver reported a problem"
 fi
 
