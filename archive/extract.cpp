@@ -3,23 +3,19 @@
 // shared failure state for the driver to report once.
 #include "archive/extract.h"
 
-#include <commctrl.h>
 #include <shlwapi.h>
 
 #include "archive/loader.h"
 #include "archive/progress_math.h"
 #include "common/cp932.h"
+#include "common/run_state.h"
 #include "common/text.h"
-#include "driver/state.h"
 #include "journal/journal.h"
-#include "ui/resources/resource_ids.h"
-#include "ui/window_helpers.h"
+#include "journal/run_record.h"
 
 static const char kCreateFailed[] = "\"%s\"の作成に失敗しました。";
 static const char kBackupFailed[] = "\"%s\"の退避に失敗しました。";
 static const char kCopyFailed[] = "\"%s\"のコピーに失敗しました。";
-
-int32_t ProgressKiB = 0;
 
 // One buffer for every chunk of every entry.
 static unsigned char CopyBuffer[kCopyChunkBytes];
@@ -35,7 +31,7 @@ static int BuildEntryPath(char (&path)[kPathBytes], const ArchiveEntry &entry) {
   return -1;
 }
 
-int EnsureEntryDirectories(HWND window, const ArchiveEntry &entry) {
+int EnsureEntryDirectories(const ArchiveEntry &entry) {
   char path[kPathBytes];
   if (BuildEntryPath(path, entry) != 0)
     return -1;
@@ -53,7 +49,7 @@ int EnsureEntryDirectories(HWND window, const ArchiveEntry &entry) {
       ReportWriteFailure(kCreateFailed, path);
       return -1;
     }
-    if (JournalAppend("D", path, kJournalCreated) != 0) {
+    if (JournalAppend("D", path, kJournalCreated) != 0 || AppendRunRecord(kRecordDirectory, path) != 0) {
       // Nothing unjournalled may stay behind; the directory is still empty.
       RemoveDirectoryA(path);
       ReportWriteFailure(kCreateFailed, path);
@@ -72,27 +68,40 @@ static HANDLE CreateNewFile(const char *path) {
   return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
 }
 
-// Moves the existing file to its backup name and creates the new one. When
-// the new file can't be created the old one is moved back, so that no file
-// of the game is left outside the journal under its backup name.
+// Moves the existing file to its backup name and creates the new one. The
+// run record names the file before it moves, so that an interrupted run can
+// be undone; a backup name already taken is the player's file, never moved
+// over. When the new file can't be created the old one is moved back, and if
+// even that fails it is journalled, so that the rollback still puts it back.
 static HANDLE ReplaceExistingFile(const char *path, const char *backup) {
   // A directory in the way is not a file to back up: moving it would leave
   // it under its backup name for good.
-  if (backup == nullptr || PathIsDirectoryA(path) || !MoveFileA(path, backup)) {
+  if (backup == nullptr || PathIsDirectoryA(path) || GetFileAttributesA(backup) != INVALID_FILE_ATTRIBUTES ||
+      RecordReplacing(path) != 0 || !MoveFileA(path, backup)) {
     ReportWriteFailure(kBackupFailed, path);
     return INVALID_HANDLE_VALUE;
   }
   HANDLE file = CreateNewFile(path);
   if (file == INVALID_HANDLE_VALUE) {
-    MoveFileA(backup, path);
+    if (!MoveFileA(backup, path))
+      JournalAppend("F", path, kJournalReplaced);
     ReportWriteFailure(kBackupFailed, path);
   }
   return file;
 }
 
+// Journals the change just made; a created file is also named in the run
+// record (a replaced one was named before it moved).
+static int JournalFileChange(const char *path, int32_t action) {
+  if (JournalAppend("F", path, action) != 0)
+    return -1;
+  return action == kJournalCreated ? AppendRunRecord(kRecordCreated, path) : 0;
+}
+
 // Copies the entry's bytes in chunks, moving the bar and pumping messages
 // after each; stops early once InstallStatus is no longer running.
-static int CopyEntryData(HWND window, const ArchiveEntry &entry, HANDLE package, HANDLE file, const char *path) {
+static int CopyEntryData(PassProgress *progress, const ArchiveEntry &entry, HANDLE package, HANDLE file,
+                         const char *path) {
   uint32_t done = 0;
   uint32_t chunk = kCopyChunkBytes;
   while (done < entry.size) {
@@ -109,15 +118,15 @@ static int CopyEntryData(HWND window, const ArchiveEntry &entry, HANDLE package,
       return -1;
     }
     done += written;
-    AdvanceProgress(window, written);
-    PumpMessages(window);
+    AdvanceProgress(progress, written);
+    PumpProgress(progress);
     if (InstallStatus != kStatusRunning)
       break;
   }
   return 0;
 }
 
-int ExtractEntry(HWND window, const ArchiveEntry &entry, HANDLE package) {
+int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE package) {
   char path[kPathBytes];
   if (BuildEntryPath(path, entry) != 0)
     return -1;
@@ -136,7 +145,7 @@ int ExtractEntry(HWND window, const ArchiveEntry &entry, HANDLE package) {
       return -1;
     action = kJournalReplaced;
   }
-  if (JournalAppend("F", path, action) != 0) {
+  if (JournalFileChange(path, action) != 0) {
     // The rollback could not see this change: undo it here.
     CloseHandle(file);
     DeleteFileA(path);
@@ -145,18 +154,17 @@ int ExtractEntry(HWND window, const ArchiveEntry &entry, HANDLE package) {
     ReportWriteFailure(kCreateFailed, path);
     return -1;
   }
-  int result = CopyEntryData(window, entry, package, file, path);
+  int result = CopyEntryData(progress, entry, package, file, path);
   CloseHandle(file);
   return result;
 }
 
-void AdvanceProgress(HWND window, uint32_t bytes) {
+void AdvanceProgress(PassProgress *progress, uint32_t bytes) {
   ProgressKiB = AddChunkKiB(ProgressKiB, bytes);
-  int32_t percent = ProgressPercent(ProgressKiB, ArchiveSizeKiB());
-  SendDlgItemMessageA(window, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+  ShowPercent(progress, ProgressPercent(ProgressKiB, ArchiveSizeKiB()));
 }
 
-int ExtractAll(HWND window) {
+int ExtractAll(PassProgress *progress) {
   char package_path[kPathBytes];
   HANDLE package = INVALID_HANDLE_VALUE;
   if (BuildPackagePath(package_path, sizeof package_path, SourceFolder) == 0)
@@ -167,7 +175,7 @@ int ExtractAll(HWND window) {
   }
   ArchiveEntry entry;
   for (int32_t n = 0; InstallStatus == kStatusRunning && GetArchiveEntry(n, &entry) == n; ++n) {
-    if (EnsureEntryDirectories(window, entry) != 0 || ExtractEntry(window, entry, package) != 0)
+    if (EnsureEntryDirectories(entry) != 0 || ExtractEntry(progress, entry, package) != 0)
       break;
   }
   CloseHandle(package);

@@ -12,13 +12,17 @@ extern const char kPackageFileName[]; // "UPDATE.DAT"
 // or 0 when the package is missing, unreadable or refused (nothing is kept).
 int32_t LoadArchiveDirectory(const char *source_folder);
 
+// Forgets the loaded directory: a refused package leaves no entry behind.
+void UnloadArchiveDirectory();
+
 // Copies entry n into entry and returns n; -1 when n is not below the count.
 int32_t GetArchiveEntry(int32_t n, ArchiveEntry *entry);
 
 // The package size figure in KiB (the file size less 4, divided by 1024).
 int64_t ArchiveSizeKiB();
 
-// Joins a folder with UPDATE.DAT. 0, or -1 when the path does not fit.
+// Joins a folder with UPDATE.DAT. 0, or -1 when the folder is empty or the
+// path does not fit.
 int BuildPackagePath(char *dest, size_t capacity, const char *source_folder);
 
 // Why the last load refused the package (kPackageOk when it did not).

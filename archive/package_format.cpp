@@ -1,7 +1,12 @@
 // Decoding and checking of the package trailer, directory and entry names.
 #include "archive/package_format.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "common/cp932.h"
 
@@ -24,7 +29,10 @@ const char *DescribePackageError(PackageError error) {
   case kPackageNoMemory:
     return "no memory for the entry directory";
   case kPackageUnsafeName:
-    return "an entry name is unsafe (absolute, drive, ':', '/', '.' or '..', or an empty component)";
+    return "an entry name is unsafe (absolute, drive, ':', '/', an empty component, one ending in '.' or a space, "
+           "or a device name)";
+  case kPackageBackupNameClash:
+    return "one entry is named as another's backup (\"X\" and \"X_old\")";
   }
   return "unknown error";
 }
@@ -71,12 +79,35 @@ PackageError CheckTrailer(const PackageTrailer &trailer, uint64_t file_size, uin
   return kPackageOk;
 }
 
-static bool IsDotsAndSpacesOnly(const char *component, size_t length) {
-  for (size_t i = 0; i < length; ++i) {
-    if (component[i] != '.' && component[i] != ' ')
-      return false;
+static char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// The names Windows opens as devices whatever the folder.
+static bool IsDeviceName(const char *text, size_t length) {
+  static const char *const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  char upper[8];
+  if (length == 0 || length > sizeof upper)
+    return false;
+  for (size_t i = 0; i < length; ++i)
+    upper[i] = AsciiUpper(text[i]);
+  for (const char *device : kDevices) {
+    if (std::strlen(device) == length && std::memcmp(upper, device, length) == 0)
+      return true;
   }
-  return true;
+  return length == 4 && (std::memcmp(upper, "COM", 3) == 0 || std::memcmp(upper, "LPT", 3) == 0) && upper[3] >= '1' &&
+         upper[3] <= '9';
+}
+
+// A component Windows would not keep as written: empty, ending in a dot or a
+// space (trimmed away, so "." and ".." are here too), or a device name. The
+// last byte can't be a trail byte: neither '.' nor ' ' is one.
+static bool IsUnsafeComponent(const char *component, size_t length) {
+  if (length == 0 || component[length - 1] == '.' || component[length - 1] == ' ')
+    return true;
+  const void *dot = std::memchr(component, '.', length);
+  size_t stem = dot ? static_cast<size_t>(static_cast<const char *>(dot) - component) : length;
+  while (stem > 0 && component[stem - 1] == ' ')
+    --stem;
+  return IsDeviceName(component, stem);
 }
 
 bool IsSafeEntryName(const char *name, size_t length) {
@@ -96,14 +127,42 @@ bool IsSafeEntryName(const char *name, size_t length) {
     if (byte == 0 || byte == ':' || byte == '/')
       return false;
     if (byte == '\\') {
-      size_t component_length = i - component_start;
-      if (component_length == 0 || IsDotsAndSpacesOnly(name + component_start, component_length))
+      if (IsUnsafeComponent(name + component_start, i - component_start))
         return false;
       component_start = i + 1;
     }
   }
-  size_t last_length = length - component_start;
-  return last_length > 0 && !IsDotsAndSpacesOnly(name + component_start, last_length);
+  return !IsUnsafeComponent(name + component_start, length - component_start);
+}
+
+// The name with its ASCII letters upper-cased; trail bytes of double-byte
+// characters are kept as they are, as they are no letters.
+static std::string FoldAsciiCase(const char *name) {
+  std::string folded(name);
+  for (size_t i = 0; i < folded.size(); ++i) {
+    if (IsLeadByte932(static_cast<unsigned char>(folded[i])))
+      ++i;
+    else
+      folded[i] = AsciiUpper(folded[i]);
+  }
+  return folded;
+}
+
+PackageError CheckBackupNameClashes(const char *const *names, int32_t count, int32_t *bad_entry) {
+  std::vector<std::pair<std::string, int32_t>> folded;
+  folded.reserve(static_cast<size_t>(count));
+  for (int32_t n = 0; n < count; ++n)
+    folded.emplace_back(FoldAsciiCase(names[n]), n);
+  std::sort(folded.begin(), folded.end());
+  for (int32_t n = 0; n < count; ++n) {
+    std::pair<std::string, int32_t> backup(FoldAsciiCase(names[n]) + "_OLD", -1);
+    auto found = std::lower_bound(folded.begin(), folded.end(), backup);
+    if (found != folded.end() && found->first == backup.first) {
+      *bad_entry = std::max(n, found->second);
+      return kPackageBackupNameClash;
+    }
+  }
+  return kPackageOk;
 }
 
 void InitByteStream(ByteStream *stream, size_t (*fill)(void *, unsigned char *, size_t), void *context,
@@ -164,6 +223,19 @@ PackageError DecodeDirectory(ByteStream *stream, int32_t count, ArchiveEntry *en
   return kPackageOk;
 }
 
+size_t EncodeEntry(const char *name, size_t name_length, uint32_t size, uint64_t offset,
+                   unsigned char out[kMaxEntryBytes]) {
+  if (name_length > kMaxNameBytes)
+    return 0;
+  out[0] = static_cast<unsigned char>(name_length);
+  std::memcpy(out + 1, name, name_length);
+  unsigned char *numbers = out + 1 + name_length;
+  WriteLe32(numbers, size);
+  WriteLe32(numbers + 4, static_cast<uint32_t>(offset >> 32));
+  WriteLe32(numbers + 8, static_cast<uint32_t>(offset));
+  return 1 + name_length + kEntryNumberBytes;
+}
+
 size_t DirectoryArrayBytes(int32_t count) {
   if (count <= 0 || static_cast<uint64_t>(count) > SIZE_MAX / sizeof(ArchiveEntry))
     return 0;
@@ -177,3 +249,59 @@ uint64_t EntryDataOffset(const ArchiveEntry &entry) {
 int64_t PackageSizeFigure(uint64_t file_size) { return file_size < 4 ? -1 : static_cast<int64_t>(file_size - 4); }
 
 int64_t SizeFigureKiB(int64_t size_figure) { return size_figure / 1024; }
+
+static PackageError CheckEntryNamePairs(const ArchiveEntry *entries, int32_t count, int32_t *bad_entry) {
+  std::vector<const char *> names(static_cast<size_t>(count));
+  for (int32_t n = 0; n < count; ++n)
+    names[static_cast<size_t>(n)] = entries[n].name;
+  return CheckBackupNameClashes(names.data(), count, bad_entry);
+}
+
+// The directory is read front to back: a cursor over the source.
+struct SourceCursor {
+  const PackageSource *source;
+  uint64_t offset;
+};
+
+static size_t FillFromSource(void *context, unsigned char *dest, size_t want) {
+  SourceCursor *cursor = static_cast<SourceCursor *>(context);
+  size_t got = cursor->source->read_at(cursor->source->context, cursor->offset, dest, want);
+  cursor->offset += got;
+  return got;
+}
+
+PackageError ReadPackageDirectory(const PackageSource &source, ArchiveEntry **entries_out, int32_t *count_out,
+                                  int32_t *bad_entry) {
+  *bad_entry = -1;
+  unsigned char trailer_bytes[kTrailerBytes];
+  if (source.file_size < kTrailerBytes ||
+      source.read_at(source.context, source.file_size - kTrailerBytes, trailer_bytes, kTrailerBytes) != kTrailerBytes)
+    return kPackageTooShort;
+  PackageTrailer trailer = DecodeTrailer(trailer_bytes);
+  uint64_t directory_bytes = 0;
+  PackageError error = CheckTrailer(trailer, source.file_size, &directory_bytes);
+  if (error != kPackageOk)
+    return error;
+  size_t array_bytes = DirectoryArrayBytes(trailer.count);
+  ArchiveEntry *entries = array_bytes ? static_cast<ArchiveEntry *>(std::malloc(array_bytes)) : nullptr;
+  unsigned char *read_ahead = static_cast<unsigned char *>(std::malloc(kDirectoryReadAheadBytes));
+  if (entries == nullptr || read_ahead == nullptr) {
+    std::free(entries);
+    std::free(read_ahead);
+    return kPackageNoMemory;
+  }
+  SourceCursor cursor{&source, trailer.directory_offset};
+  ByteStream stream;
+  InitByteStream(&stream, FillFromSource, &cursor, read_ahead, kDirectoryReadAheadBytes, directory_bytes);
+  error = DecodeDirectory(&stream, trailer.count, entries, bad_entry);
+  std::free(read_ahead);
+  if (error == kPackageOk)
+    error = CheckEntryNamePairs(entries, trailer.count, bad_entry);
+  if (error != kPackageOk) {
+    std::free(entries);
+    return error;
+  }
+  *entries_out = entries;
+  *count_out = trailer.count;
+  return kPackageOk;
+}

@@ -13,8 +13,11 @@
 enum {
   kEntryNameBytes = 260, // in-memory name buffer
   kTrailerBytes = 12,
-  kMinEntryBytes = 13,      // an entry with an empty name
-  kMaxEntryBytes = 13 + 255 // an entry with a 255-byte name
+  kMaxNameBytes = 255,
+  kEntryNumberBytes = 12,                          // size, offset high, offset low
+  kMinEntryBytes = 1 + kEntryNumberBytes,          // an entry with an empty name
+  kMaxEntryBytes = kMinEntryBytes + kMaxNameBytes, // an entry with a 255-byte name
+  kDirectoryReadAheadBytes = 256 * 1024,
 };
 
 struct ArchiveEntry {
@@ -39,6 +42,7 @@ enum PackageError {
   kPackageDirectoryShort,   // the directory ends before its count of entries
   kPackageNoMemory,         // no room for the entry array
   kPackageUnsafeName,       // an entry name that could leave the destination
+  kPackageBackupNameClash,  // one entry is named as another's backup ("X" and "X_old")
 };
 
 // English description of an error, for the package builder's messages.
@@ -55,14 +59,22 @@ void EncodeTrailer(const PackageTrailer &trailer, unsigned char bytes[kTrailerBy
 // directory must fit in them.
 PackageError CheckTrailer(const PackageTrailer &trailer, uint64_t file_size, uint64_t *directory_bytes);
 
-// A name is safe when it stays inside the destination: not absolute (no
-// leading '\' or '/', no drive), no ':' or '/' anywhere, no zero byte, no
-// empty component, and no component made of dots and spaces only ("." and
-// ".." among them, which Windows would also reach by trimming). A whole name
-// of length 0 is let through: the extraction pass reports it. Separators are
-// found as code page 932 requires; a name may not end inside a double-byte
-// character, and a lead byte must be followed by a valid trail byte.
+// A name is safe when it stays inside the destination and names one file of
+// its own: not absolute (no leading '\' or '/', no drive), no ':' or '/'
+// anywhere, no zero byte, no empty component, no component that ends in a dot
+// or a space (Windows drops those, so two names would meet; "." and ".." are
+// among them), and no component that is a device name (CON, PRN, AUX, NUL,
+// COM1-COM9, LPT1-LPT9, CONIN$, CONOUT$ in any case, before its first dot,
+// trailing spaces dropped). A whole name of length 0 is let through: the
+// extraction pass reports it. Separators are found as code page 932 requires;
+// a name may not end inside a double-byte character, and a lead byte must be
+// followed by a valid trail byte.
 bool IsSafeEntryName(const char *name, size_t length);
+
+// Finds an entry named as the backup of another ("X" and "X_old", compared
+// without regard to ASCII case): finishing would delete it as that backup.
+// kPackageOk, or kPackageBackupNameClash with *bad_entry the later of the two.
+PackageError CheckBackupNameClashes(const char *const *names, int32_t count, int32_t *bad_entry);
 
 // A sequential source of directory bytes with a read-ahead buffer, so that
 // the directory is read in a few large reads. fill() returns the number of
@@ -80,12 +92,33 @@ struct ByteStream {
 void InitByteStream(ByteStream *stream, size_t (*fill)(void *, unsigned char *, size_t), void *context,
                     unsigned char *buffer, size_t capacity, uint64_t limit);
 
+// Encodes one directory entry into out; the number of bytes written, or 0
+// when the name is longer than 255 bytes.
+size_t EncodeEntry(const char *name, size_t name_length, uint32_t size, uint64_t offset,
+                   unsigned char out[kMaxEntryBytes]);
+
 // Decodes count entries (count > 0) into entries. On failure *bad_entry is the
 // index of the entry that could not be read or was refused.
 PackageError DecodeDirectory(ByteStream *stream, int32_t count, ArchiveEntry *entries, int32_t *bad_entry);
 
 // Size of the in-memory directory for count entries, or 0 when it overflows.
 size_t DirectoryArrayBytes(int32_t count);
+
+// Random access to a package file, for the readers of the format. read_at
+// puts up to want bytes from offset into dest and returns how many it put
+// (fewer at the end of the file or on an error).
+struct PackageSource {
+  size_t (*read_at)(void *context, uint64_t offset, unsigned char *dest, size_t want);
+  void *context;
+  uint64_t file_size;
+};
+
+// Reads the trailer and the whole directory and checks them. On success
+// *entries is a new array of *count entries (release it with std::free). On
+// failure nothing is kept, and *bad_entry is the index of the entry that was
+// refused (-1 when the trailer was).
+PackageError ReadPackageDirectory(const PackageSource &source, ArchiveEntry **entries, int32_t *count,
+                                  int32_t *bad_entry);
 
 // 64-bit data offset of an entry.
 uint64_t EntryDataOffset(const ArchiveEntry &entry);

@@ -10,8 +10,9 @@
 #include "archive/extract.h"
 #include "archive/loader.h"
 #include "common/text.h"
-#include "driver/state.h"
+#include "common/run_state.h"
 #include "journal/journal.h"
+#include "ui/progress_dialog.h"
 #include "ui/resources/resource_ids.h"
 
 static HWND CreateProgressWindow() {
@@ -43,11 +44,12 @@ int main(int argc, char **argv) {
     return 1;
   }
   HWND window = CreateProgressWindow();
+  WindowProgress progress(window);
   uint64_t bytes = PackageDataBytes();
   LARGE_INTEGER frequency, start, end;
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&start);
-  int result = ExtractAll(window);
+  int result = ExtractAll(&progress);
   QueryPerformanceCounter(&end);
   if (result != 0 || InstallStatus != kStatusRunning) {
     std::fprintf(stderr, "bench_extract: extraction failed: %s\n", ErrorDetail);

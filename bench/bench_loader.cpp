@@ -8,27 +8,20 @@
 #include <vector>
 
 #include "archive/loader.h"
+#include "package_bytes.h"
 #include "test_support.h"
 
 namespace {
 
 enum { kEntries = 20000, kRounds = 5 };
 
-std::string Le32(uint32_t value) {
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i)
-    bytes[i] = static_cast<char>(value >> (8 * i));
-  return bytes;
-}
-
 std::string MakeDirectoryPackage() {
   std::string directory;
   for (uint32_t i = 0; i < kEntries; ++i) {
     std::string name = "data\\folder" + std::to_string(i % 50) + "\\file" + std::to_string(i) + ".bin";
-    directory += static_cast<char>(name.size());
-    directory += name + Le32(i) + Le32(0) + Le32(0);
+    directory += EntryRecord(name, i, 0);
   }
-  return directory + Le32(0) + Le32(0) + Le32(kEntries);
+  return directory + Trailer(0, kEntries);
 }
 
 // The reader the format suggests: one read for the length, one for the name,

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "common/text.h"
-#include "driver/state.h"
+#include "common/run_state.h"
 #include "journal/journal.h"
 #include "journal/uninstall_list.h"
 

@@ -3,9 +3,12 @@
 #include "driver/run.h"
 
 #include "archive/extract.h"
+#include "archive/loader.h"
+#include "common/run_state.h"
 #include "common/text.h"
-#include "driver/state.h"
+#include "journal/journal.h"
 #include "journal/journal_passes.h"
+#include "journal/run_record.h"
 #include "journal/uninstall_list.h"
 #include "ui/confirm_dialog.h"
 #include "ui/progress_dialog.h"
@@ -17,14 +20,32 @@ static const char kFinishedMessage[] = "インストールが終了しました�
 static const char kCancelledMessage[] = "インストールを中止しました。";
 static const char kFailedMessage[] = "インストール中にエラーが発生しました。";
 static const char kFailedWritingTemplate[] = "インストール中にエラーが発生しました。(書き込み中)\r\n%s";
-static const char kRollbackIncompleteMessage[] =
-    "一部のファイルを元に戻せませんでした。\n元のファイルは名前の末尾に「_old」を付けて残っています。";
+static const char kCannotCreateTemplate[] = "\"%s\"を作成できません。";
+static const char kRollbackIncompleteMessage[] = "一部のファイルを元に戻せませんでした。";
+static const char kBackupsLeftLine[] = "\n元のファイルは名前の末尾に「_old」を付けて残っています。";
+static const char kCreatedLeftLine[] = "\n\"%s\"を削除できませんでした。";
+static const char kBackupGoneLine[] = "\n\"%s\"の元のファイルが見つかりませんでした。";
+
+// Starts the run record before anything changes: a run that can't keep one
+// could not be settled after a kill, so it does not start.
+static bool StartRunRecord() {
+  if (OpenRunRecord(TARGETDIR) == 0)
+    return true;
+  char path[kPathBytes];
+  if (BuildRunRecordPath(path, sizeof path, TARGETDIR) != 0)
+    CopyText(path, sizeof path, TARGETDIR);
+  ReportWriteFailure(kCannotCreateTemplate, path);
+  return false;
+}
 
 void RunInstall(HWND progress_window) {
   ShowCopyingStatus(progress_window);
-  ExtractAll(progress_window);
+  if (!StartRunRecord())
+    return;
+  WindowProgress progress(progress_window);
+  ExtractAll(&progress);
   if (InstallStatus == kStatusRunning)
-    SaveUninstallList(progress_window);
+    SaveUninstallList(&progress);
 }
 
 // The failure message composed from ErrorKind and ErrorDetail. A detail too
@@ -36,25 +57,53 @@ static void ComposeFailureMessage(char *message, size_t capacity) {
     CopyText(message, capacity, kFailedMessage);
 }
 
-// Runs a journal pass under its wait window; returns what the pass returns.
-static int32_t RunUnderWaitWindow(HINSTANCE instance, int template_id, int32_t (*pass)(HWND)) {
-  HWND wait_window = OpenStatusWindow(instance, template_id);
-  int32_t result = pass(wait_window);
-  if (wait_window)
-    DestroyWindow(wait_window);
-  return result;
+// The warning of a rollback that could not restore everything: where the
+// originals are, when backups were left, and the first other file that is
+// not as it was.
+static void ComposeRollbackWarning(const RollbackReport &report, char *message, size_t capacity) {
+  CopyText(message, capacity, kRollbackIncompleteMessage);
+  if (report.backups_left > 0)
+    AppendText(message, capacity, kBackupsLeftLine);
+  if (report.first_unrestored[0] != '\0') {
+    char line[kDetailBytes];
+    FormatText(line, sizeof line, report.first_is_created ? kCreatedLeftLine : kBackupGoneLine,
+               report.first_unrestored);
+    AppendText(message, capacity, line);
+  }
 }
 
-// Undoes the run. A file that could not be restored (another program held
-// it) must not go unmentioned: its old content waits under its backup name.
+// Undoes the run under its wait window. A file that could not be restored
+// (another program held it) must not go unmentioned, and the run record
+// stays so that the next start tries again.
 static void RollBack(HINSTANCE instance) {
-  if (RunUnderWaitWindow(instance, IDD_ROLLBACK_WAIT, RollBackJournal) > 0)
-    ShowMessage(nullptr, kRollbackIncompleteMessage, MB_ICONWARNING);
+  HWND wait_window = OpenStatusWindow(instance, IDD_ROLLBACK_WAIT);
+  WindowProgress progress(wait_window);
+  RollbackReport report;
+  RollBackJournal(&progress, kRollbackRun, &report);
+  if (wait_window)
+    DestroyWindow(wait_window);
+  CloseRunRecord(report.failures == 0);
+  if (report.failures > 0) {
+    char message[kDetailBytes];
+    ComposeRollbackWarning(report, message, sizeof message);
+    ShowMessage(nullptr, message, MB_ICONWARNING);
+  }
+}
+
+// Deletes the backups under the finishing wait window. One that can't be
+// deleted stays named in the run record, for the next start to delete.
+static void Finish(HINSTANCE instance) {
+  HWND wait_window = OpenStatusWindow(instance, IDD_FINISH_WAIT);
+  WindowProgress progress(wait_window);
+  int32_t left = FinishJournal(&progress);
+  if (wait_window)
+    DestroyWindow(wait_window);
+  CloseRunRecord(left == 0);
 }
 
 static void SettleOutcome(HINSTANCE instance) {
   if (InstallStatus == kStatusRunning) {
-    RunUnderWaitWindow(instance, IDD_FINISH_WAIT, FinishJournal);
+    Finish(instance);
     ShowMessage(nullptr, kFinishedMessage, MB_ICONINFORMATION);
   } else if (InstallStatus == kStatusCancelled) {
     RollBack(instance);
@@ -68,8 +117,8 @@ static void SettleOutcome(HINSTANCE instance) {
 }
 
 int RunUpdate(HINSTANCE instance) {
-  UpdateDestinationDisplay(nullptr);
-  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_CONFIRM), nullptr, ConfirmDialogProc, 0);
+  UpdateDestinationDisplay(nullptr, ArchiveSizeKiB());
+  RunConfirmDialog(instance, ArchiveSizeKiB());
   if (OkPressed == 0)
     return 0;
   if (LoadUninstallList() != 0) {

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 // Copies the package and, when that succeeded, saves the uninstall list,
-// while the progress window is up.
+// while the progress window is up (nullptr: no window).
 void RunInstall(HWND progress_window);
 
 // The second half of the program: from the confirmation dialog to the final

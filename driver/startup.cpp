@@ -6,22 +6,21 @@
 #include <cstring>
 
 #include "archive/loader.h"
+#include "driver/recovery.h"
 #include "common/cp932.h"
+#include "common/run_state.h"
 #include "common/text.h"
-#include "driver/state.h"
 #include "ui/window_helpers.h"
 
 const char kGameMutexName[] = "LUMERANT_QEN_EX";
 const char kInstanceMutexName[] = "ZSETUP_MUTEX";
 
 static const char kDataDirKey[] = "Software\\TALVERA\\lumerant_qen";
-static const char kDataDirValue[] = "DataDir";
+static const WCHAR kDataDirValue[] = L"DataDir";
 
 static const char kNotInstalledMessage[] =
     "lumerant QEN//Tessar:Vondrakeがインストールされていません。\nインストールを終了します。";
 static const char kPackageUnreadableMessage[] = "UPDATE.DATの読み込みに失敗しました。\nインストールを終了します。";
-
-char DataDirectory[260];
 
 bool IsMutexPresent(const char *name) {
   HANDLE mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name);
@@ -42,19 +41,34 @@ int CreateInstanceMutex(const char *name) {
   return 0; // held until the process ends
 }
 
+// The value as stored (UTF-16), converted to the ANSI code page only when
+// every character has its own form there: a look-alike (é read as e) would
+// name another folder. Empty when it can't be read, is too long or has no
+// exact ANSI form.
+static void ReadExactDataDir(HKEY key) {
+  WCHAR wide[kPathBytes];
+  DWORD size = sizeof wide;
+  DWORD type = REG_SZ;
+  if (RegQueryValueExW(key, kDataDirValue, nullptr, &type, reinterpret_cast<BYTE *>(wide), &size) != ERROR_SUCCESS ||
+      (type != REG_SZ && type != REG_EXPAND_SZ))
+    return;
+  size_t count = size / sizeof(WCHAR);
+  if (count < kPathBytes)
+    wide[count] = L'\0';
+  else if (wide[kPathBytes - 1] != L'\0')
+    return; // fills the buffer without a terminator: too long to use
+  BOOL inexact = FALSE;
+  int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, DataDirectory, sizeof DataDirectory, nullptr,
+                                  &inexact);
+  if (bytes == 0 || inexact)
+    DataDirectory[0] = '\0';
+}
+
 int ReadDataDir() {
   DataDirectory[0] = '\0';
   HKEY key;
   if (RegOpenKeyExA(HKEY_CURRENT_USER, kDataDirKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-    DWORD type = REG_SZ;
-    DWORD size = sizeof DataDirectory;
-    if (RegQueryValueExA(key, kDataDirValue, nullptr, &type, reinterpret_cast<BYTE *>(DataDirectory), &size) !=
-        ERROR_SUCCESS)
-      DataDirectory[0] = '\0';
-    else if (size < sizeof DataDirectory)
-      DataDirectory[size] = '\0';
-    else if (DataDirectory[sizeof DataDirectory - 1] != '\0')
-      DataDirectory[0] = '\0'; // fills the buffer without a terminator: too long to use
+    ReadExactDataDir(key);
     RegCloseKey(key);
   }
   if (DataDirectory[0] == '\0')
@@ -79,13 +93,15 @@ void DeriveDestinations() {
   CutAtLastSeparator(SELECTDIR); // no separator: SELECTDIR stays the data directory
 }
 
-// Notes the program's folder and makes it the current directory.
+// Notes the program's folder and makes it the current directory. A path the
+// call had to cut names no folder: SourceFolder stays empty, and the package
+// is then missing rather than looked for anywhere else.
 static void FindSourceFolder() {
+  SourceFolder[0] = '\0';
   char program[kPathBytes];
   DWORD length = GetModuleFileNameA(nullptr, program, sizeof program);
-  if (length == 0 || length >= sizeof program)
-    program[0] = '\0';
-  CutAtLastSeparator(program);
+  if (length == 0 || length >= sizeof program || CutAtLastSeparator(program) != 0)
+    return;
   SetCurrentDirectoryA(program);
   CopyText(SourceFolder, sizeof SourceFolder, program);
 }
@@ -102,6 +118,8 @@ StartupResult RunStartup() {
     ShowMessage(nullptr, kNotInstalledMessage, MB_ICONINFORMATION);
     return kStartupQuit;
   }
+  if (RecoverInterruptedRun(GetModuleHandleA(nullptr)) == kRecoveryFailed)
+    return kStartupQuit;
   if (LoadArchiveDirectory(SourceFolder) == 0) {
     ShowMessage(nullptr, kPackageUnreadableMessage, MB_ICONINFORMATION);
     return kStartupQuit;

@@ -12,9 +12,6 @@ bool IsMutexPresent(const char *name);
 // -1 when it can't be created or already existed.
 int CreateInstanceMutex(const char *name);
 
-// The data directory read from the registry, one trailing separator removed.
-extern char DataDirectory[260];
-
 // Reads DataDir into DataDirectory; 1 when a non-empty value was read, else 0.
 int ReadDataDir();
 

@@ -1,48 +1,70 @@
 // Rollback and finishing over the install journal.
 #include "journal/journal_passes.h"
 
+#include <windows.h>
+
 #include "common/text.h"
-#include "driver/state.h"
 #include "journal/journal.h"
-#include "ui/window_helpers.h"
 
 static bool IsFileRecord(const JournalRecord &record, int32_t action) {
   return record.kind[0] == 'F' && record.action == action;
 }
 
-// Deletes the new file and renames the backup back, trying the rename even
-// when the delete failed. Returns the number of failed operations.
-static int32_t RestoreReplacedFile(const char *path) {
-  char current[kPathBytes];
-  char backup[kPathBytes];
-  if (CopyText(current, sizeof current, path) != 0 || CopyText(backup, sizeof backup, path) != 0 ||
-      BackupPathOf(backup) == nullptr)
-    return 2; // the extraction pass never journals such a path
-  int32_t failures = 0;
-  if (!DeleteFileA(current))
-    ++failures;
-  if (!MoveFileA(backup, current))
-    ++failures;
-  return failures;
+static bool Exists(const char *path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+// Deleting a file that is not there leaves things as wanted.
+static bool DeleteIfPresent(const char *path) { return DeleteFileA(path) || !Exists(path); }
+
+static void NoteUnrestored(RollbackReport *report, const char *path, bool created) {
+  if (report->first_unrestored[0] != '\0')
+    return;
+  CopyText(report->first_unrestored, sizeof report->first_unrestored, path);
+  report->first_is_created = created;
 }
 
-int32_t RollBackJournal(HWND window) {
-  int32_t failures = 0;
-  for (int32_t i = 0; i < JournalCount(); ++i) {
-    PumpMessages(window);
-    const JournalRecord &record = JournalAt(i);
-    if (IsFileRecord(record, kJournalReplaced))
-      failures += RestoreReplacedFile(record.path);
-    else if (IsFileRecord(record, kJournalCreated) && !DeleteFileA(record.path))
-      ++failures;
+// Puts the backup back over the new file. With the backup gone the new file
+// stays: the player keeps a file, if not the old one.
+static void RestoreReplacedFile(const char *path, RollbackMode mode, RollbackReport *report) {
+  char backup[kPathBytes];
+  if (CopyText(backup, sizeof backup, path) != 0 || BackupPathOf(backup) == nullptr) {
+    ++report->failures; // the extraction pass never journals such a path
+    NoteUnrestored(report, path, false);
+    return;
   }
-  return failures;
+  if (!Exists(backup)) {
+    if (mode == kRollbackRun) {
+      ++report->failures;
+      NoteUnrestored(report, path, false);
+    }
+    return;
+  }
+  if (!DeleteIfPresent(path))
+    ++report->failures;
+  if (!MoveFileA(backup, path)) {
+    ++report->failures;
+    ++report->backups_left;
+  }
+}
+
+int32_t RollBackJournal(PassProgress *progress, RollbackMode mode, RollbackReport *report) {
+  *report = RollbackReport{};
+  for (int32_t i = JournalCount() - 1; i >= 0; --i) {
+    PumpProgress(progress);
+    const JournalRecord &record = JournalAt(i);
+    if (IsFileRecord(record, kJournalReplaced)) {
+      RestoreReplacedFile(record.path, mode, report);
+    } else if (IsFileRecord(record, kJournalCreated) && !DeleteIfPresent(record.path)) {
+      ++report->failures;
+      NoteUnrestored(report, record.path, true);
+    }
+  }
+  return report->failures;
 }
 
 // Asks the system to put the new file's bytes on the disk before its backup
 // goes: after a power cut the old content must not be gone while the new
-// one is still only in memory. Best effort; the backup is deleted anyway,
-// as a backup left behind would block the next update of the file.
+// one is still only in memory. Best effort: a backup kept instead would block
+// the next update of the file.
 static void FlushToDisk(const char *path) {
   HANDLE file =
       CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -52,9 +74,21 @@ static void FlushToDisk(const char *path) {
   CloseHandle(file);
 }
 
-int32_t FinishJournal(HWND window) {
+// Windows refuses to delete a read-only file, though it let it be renamed to
+// its backup name.
+static bool DeleteBackup(const char *backup) {
+  if (DeleteIfPresent(backup))
+    return true;
+  DWORD attributes = GetFileAttributesA(backup);
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+    return false;
+  return SetFileAttributesA(backup, attributes & ~FILE_ATTRIBUTE_READONLY) && DeleteFileA(backup);
+}
+
+int32_t FinishJournal(PassProgress *progress) {
+  int32_t left = 0;
   for (int32_t i = 0; i < JournalCount(); ++i) {
-    PumpMessages(window);
+    PumpProgress(progress);
     const JournalRecord &record = JournalAt(i);
     // Only replaced files have a backup of this run; a file named like the
     // backup of a created file was there before and is not ours to delete.
@@ -63,8 +97,10 @@ int32_t FinishJournal(HWND window) {
     char backup[kPathBytes];
     if (CopyText(backup, sizeof backup, record.path) != 0 || BackupPathOf(backup) == nullptr)
       continue;
-    FlushToDisk(record.path);
-    DeleteFileA(backup);
+    if (Exists(backup))
+      FlushToDisk(record.path);
+    if (!DeleteBackup(backup))
+      ++left;
   }
-  return 0;
+  return left;
 }

@@ -1,16 +1,37 @@
 // The two passes that end a run: undoing the journal after a cancellation or
-// a failure, and deleting the backups after success.
+// a failure, and deleting the backups after success. The next start runs the
+// same passes over a run record left by an interrupted run.
 #pragma once
-#include <windows.h>
-
 #include <cstdint>
 
-// Undoes the file changes, oldest record first: created files are deleted,
-// replaced files get their old content back from the backup. Directories stay.
-// Pumps the window's messages (if any) before each record. Returns the number
-// of deletes and renames that failed.
-int32_t RollBackJournal(HWND window);
+#include "common/progress.h"
+#include "common/run_state.h"
 
-// Deletes the backups of the files this run replaced. Pumps the window's
-// messages (if any) before each record. Returns 0.
-int32_t FinishJournal(HWND window);
+// How an undo treats a replaced file whose backup is missing. In a run the
+// backup was made before the record, so its loss is a file not restored. In
+// the settling of a run record, which names a file before it is moved, it
+// means the move never happened (or was already undone): nothing to do.
+enum RollbackMode { kRollbackRun, kRollbackRecord };
+
+// What an undo could not do, for its one warning.
+struct RollbackReport {
+  int32_t failures;     // deletes and renames that failed
+  int32_t backups_left; // originals left under their backup names
+  // The first other file not as it was: a created file that is still there,
+  // or a replaced file whose backup is gone; empty when there is none.
+  char first_unrestored[kPathBytes];
+  bool first_is_created; // which of the two first_unrestored is
+};
+
+// Undoes the file changes, newest record first, so that when two records
+// touch one file (a name given twice, or in two spellings) each is undone
+// over the state it left: created files are deleted, replaced files get their
+// old content (and attributes) back from the backup. Directories stay. Pumps
+// the progress (if any) before each record. Returns report->failures.
+int32_t RollBackJournal(PassProgress *progress, RollbackMode mode, RollbackReport *report);
+
+// Deletes the backups of the files this run replaced, oldest record first,
+// each once its new file is on the disk. A read-only backup loses the
+// attribute first. Pumps the progress (if any) before each record. Returns
+// the number of backups that are still there.
+int32_t FinishJournal(PassProgress *progress);

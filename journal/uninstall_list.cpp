@@ -1,16 +1,17 @@
 // Reading and rewriting uinst.dat. The new list goes to a temporary file
 // beside it, which replaces uinst.dat only once it is complete and flushed,
-// so that a failing write never costs the list its earlier content.
+// so that a failing write never costs the list its earlier content. Once it
+// is complete the run record takes it as the commit point.
 #include "journal/uninstall_list.h"
 
 #include <cstdlib>
 #include <cstring>
 
+#include "common/run_state.h"
 #include "common/text.h"
-#include "driver/state.h"
 #include "journal/journal.h"
+#include "journal/run_record.h"
 #include "journal/uninstall_codec.h"
-#include "ui/window_helpers.h"
 
 const char kUninstallFileName[] = "uinst.dat";
 
@@ -150,11 +151,49 @@ static bool WriteTemporary(HANDLE file) {
   return CloseHandle(file) && written;
 }
 
-static bool ReplaceWith(const char *temporary, const char *path) {
-  return MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+// Copies the complete temporary file over the list in place and flushes it:
+// the way left when another program holds the list open without letting it
+// be replaced (but letting it be written).
+static bool RewriteInPlace(const char *temporary, const char *path) {
+  HANDLE source = CreateFileA(temporary, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (source == INVALID_HANDLE_VALUE)
+    return false;
+  HANDLE list =
+      CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  bool ok = list != INVALID_HANDLE_VALUE;
+  for (DWORD got = 1; ok && got > 0;) {
+    ok = ReadFile(source, WriteBuffer, sizeof WriteBuffer, &got, nullptr) && WriteAll(list, WriteBuffer, got);
+  }
+  ok = ok && SetEndOfFile(list) && FlushFileBuffers(list);
+  if (list != INVALID_HANDLE_VALUE)
+    CloseHandle(list);
+  CloseHandle(source);
+  return ok;
 }
 
-int SaveUninstallList(HWND window) {
+// The hidden and system attributes the list had, for the new one.
+static DWORD KeptAttributesOf(const char *path) {
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return 0;
+  return attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+}
+
+int PutListInPlace(const char *temporary, const char *path) {
+  DWORD kept = KeptAttributesOf(path);
+  if (MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (kept != 0)
+      SetFileAttributesA(path, GetFileAttributesA(path) | kept);
+    return 0;
+  }
+  DWORD error = GetLastError();
+  if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) || !RewriteInPlace(temporary, path))
+    return -1;
+  DeleteFileA(temporary);
+  return 0;
+}
+
+int SaveUninstallList(PassProgress *progress) {
   if (JournalCount() == 0)
     return 0;
   char path[kPathBytes];
@@ -173,13 +212,18 @@ int SaveUninstallList(HWND window) {
   }
   char temporary[MAX_PATH];
   HANDLE file = CreateTemporaryBeside(temporary);
+  if (file != INVALID_HANDLE_VALUE && AppendRunRecord(kRecordListTemp, temporary) != 0) {
+    CloseHandle(file);
+    DeleteFileA(temporary);
+    file = INVALID_HANDLE_VALUE;
+  }
   if (file == INVALID_HANDLE_VALUE) {
     if (existing != INVALID_HANDLE_VALUE)
       CloseHandle(existing);
     ReportWriteFailure(kCannotCreateTemplate, path);
     return 0;
   }
-  PumpMessages(window);
+  PumpProgress(progress);
   // A cancel confirmed during the pump rolls the run back: the list keeps
   // its old content rather than naming files that are about to go.
   if (InstallStatus != kStatusRunning) {
@@ -189,14 +233,16 @@ int SaveUninstallList(HWND window) {
       CloseHandle(existing);
     return 0;
   }
-  bool written = WriteTemporary(file);
+  bool committed = WriteTemporary(file) && RecordCommit(temporary) == 0;
   // The rename can't replace a file that is still open.
   if (existing != INVALID_HANDLE_VALUE)
     CloseHandle(existing);
-  if (!written || !ReplaceWith(temporary, path)) {
-    DeleteFileA(temporary);
-    ReportWriteFailure(kCannotWriteTemplate, path);
-  }
+  if (committed && PutListInPlace(temporary, path) == 0)
+    return 0;
+  if (committed)
+    RecordAbandon();
+  DeleteFileA(temporary);
+  ReportWriteFailure(kCannotWriteTemplate, path);
   return 0;
 }
 

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "common/progress.h"
+
 extern const char kUninstallFileName[]; // "uinst.dat"
 
 // Reads uinst.dat from TARGETDIR into the list. 0, or -1 when it can't be
@@ -28,10 +30,17 @@ int AddUninstallEntry(const char *kind, const char *path);
 int WriteUninstallFile(HANDLE file);
 
 // Adds the paths the run created (journal records with action 2) and
-// rewrites uinst.dat; pumps the window's messages once between opening and
+// rewrites uinst.dat; pumps the progress once between opening and
 // writing. The old file is replaced only by complete, flushed content. A
 // failure goes to the shared failure state; the result is always 0.
-int SaveUninstallList(HWND window);
+int SaveUninstallList(PassProgress *progress);
+
+// Puts the complete, flushed list in temporary in the place of the list at
+// path: replaced in one step, or, when another program holds the list open
+// against that, rewritten in place from temporary, which is then removed.
+// The list keeps its hidden and system attributes. 0, or -1 when neither
+// worked (temporary is kept then).
+int PutListInPlace(const char *temporary, const char *path);
 
 int32_t UninstallEntryCount();
 // Entry i (0 <= i < UninstallEntryCount()): kind letter and path.

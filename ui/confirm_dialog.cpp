@@ -2,16 +2,11 @@
 // destination and the checks the start button runs.
 #include "ui/confirm_dialog.h"
 
-#include "archive/loader.h"
+#include "common/run_state.h"
 #include "common/text.h"
-#include "driver/state.h"
 #include "ui/resources/resource_ids.h"
 #include "ui/space_math.h"
 #include "ui/window_helpers.h"
-
-char SpaceText[1024];
-char CachedDriveLetter = '@';
-uint32_t CachedFreeMiB = 0;
 
 static const char kTooDeepMessage[] = "%sのでインストールできません。";
 static const char kCannotInstallMessage[] = "%sにはインストールできません。";
@@ -54,7 +49,7 @@ static void EnableStartButton(HWND dialog, BOOL enable) {
     EnableWindow(GetDlgItem(dialog, IDOK), enable);
 }
 
-void UpdateDestinationDisplay(HWND dialog) {
+void UpdateDestinationDisplay(HWND dialog, int64_t package_kib) {
   switch (ClassifyDestination(TARGETDIR)) {
   case kDestinationTooLong:
     CopyText(TARGETDIR, sizeof TARGETDIR, kDestinationTooDeepNote);
@@ -62,7 +57,7 @@ void UpdateDestinationDisplay(HWND dialog) {
     break;
   case kDestinationOnDrive: {
     uint32_t free_mib = QueryFreeMiB(TARGETDIR);
-    FormatSpaceText(SpaceText, sizeof SpaceText, RequiredMiB(ArchiveSizeKiB()), free_mib);
+    FormatSpaceText(SpaceText, sizeof SpaceText, RequiredMiB(package_kib), free_mib);
     EnableStartButton(dialog, TRUE);
     break;
   }
@@ -79,7 +74,7 @@ static int TellAboutTarget(HWND dialog, const char *message_template, UINT flags
   return ShowMessage(dialog, message, flags);
 }
 
-int ValidateDestination(HWND dialog) {
+int ValidateDestination(HWND dialog, int64_t package_kib) {
   if (IsDestinationTooLong(SELECTDIR)) {
     TellAboutTarget(dialog, kTooDeepMessage, MB_OK | MB_ICONINFORMATION);
     return 0;
@@ -97,22 +92,29 @@ int ValidateDestination(HWND dialog) {
   }
   if (drive_type != DRIVE_FIXED && TellAboutTarget(dialog, kNotFixedDiskQuestion, MB_YESNO | MB_ICONWARNING) != IDYES)
     return 0;
-  if (QueryFreeMiB(TARGETDIR) < RequiredMiB(ArchiveSizeKiB())) {
+  if (QueryFreeMiB(TARGETDIR) < RequiredMiB(package_kib)) {
     ShowMessage(dialog, kNoSpaceMessage, MB_OK | MB_ICONINFORMATION);
     return 0;
   }
   return 1;
 }
 
+// The package size the dialog was created for, kept in its DWLP_USER slot.
+static int64_t PackageKiBOf(HWND dialog) {
+  const int64_t *package_kib = reinterpret_cast<const int64_t *>(GetWindowLongPtrA(dialog, DWLP_USER));
+  return package_kib != nullptr ? *package_kib : 0;
+}
+
 // Reads the destination back from the edit box and refreshes what depends on it.
 static void OnDestinationEdited(HWND dialog) {
   SendDlgItemMessageA(dialog, IDC_SELECTDIR_EDIT, WM_GETTEXT, kPathBytes, reinterpret_cast<LPARAM>(SELECTDIR));
-  UpdateDestinationDisplay(dialog);
+  UpdateDestinationDisplay(dialog, PackageKiBOf(dialog));
   SetDlgItemTextA(dialog, IDC_TARGETDIR_TEXT, TARGETDIR);
   SetDlgItemTextA(dialog, IDC_SPACE_TEXT, SpaceText);
 }
 
-static void InitConfirmDialog(HWND dialog) {
+static void InitConfirmDialog(HWND dialog, LPARAM package_kib) {
+  SetWindowLongPtrA(dialog, DWLP_USER, package_kib);
   BuildWindowTitle();
   SetWindowTextA(dialog, WindowTitle);
   CenterOnOwner(dialog);
@@ -120,21 +122,19 @@ static void InitConfirmDialog(HWND dialog) {
   // Edit controls do not all notify their dialog when the program sets their
   // text; settling the start button here does not depend on it.
   OnDestinationEdited(dialog);
-  SetDlgItemTextA(dialog, IDC_TARGETDIR_TEXT, TARGETDIR);
-  SetDlgItemTextA(dialog, IDC_SPACE_TEXT, SpaceText);
   BringToForeground(dialog);
 }
 
 INT_PTR CALLBACK ConfirmDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_INITDIALOG) {
-    InitConfirmDialog(dialog);
+    InitConfirmDialog(dialog, lparam);
     return TRUE;
   }
   if (message != WM_COMMAND)
     return FALSE;
   // Start and cancel count only as clicks (notification code 0).
   if (wparam == IDOK) {
-    if (!ValidateDestination(dialog))
+    if (!ValidateDestination(dialog, PackageKiBOf(dialog)))
       return FALSE;
     OkPressed = 1;
     EndDialog(dialog, IDOK);
@@ -147,4 +147,9 @@ INT_PTR CALLBACK ConfirmDialogProc(HWND dialog, UINT message, WPARAM wparam, LPA
   if (LOWORD(wparam) == IDC_SELECTDIR_EDIT)
     OnDestinationEdited(dialog);
   return FALSE;
+}
+
+void RunConfirmDialog(HINSTANCE instance, int64_t package_kib) {
+  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_CONFIRM), nullptr, ConfirmDialogProc,
+                  reinterpret_cast<LPARAM>(&package_kib));
 }

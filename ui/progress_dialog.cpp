@@ -4,11 +4,9 @@
 
 #include <commctrl.h>
 
-#include "driver/state.h"
+#include "common/run_state.h"
 #include "ui/resources/resource_ids.h"
 #include "ui/window_helpers.h"
-
-int CancelQuestionOpen = 0;
 
 static const char kCancelQuestion[] = "インストールを中止しますか？";
 static const char kCopyingStatus[] = "ファイルをコピーしています。";
@@ -60,6 +58,12 @@ HWND OpenProgressWindow(HINSTANCE instance) {
   RegisterProgressClass();
   return OpenStatusWindow(instance, IDD_PROGRESS);
 }
+
+void WindowProgress::ShowPercent(int32_t percent) {
+  SendDlgItemMessageA(window_, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+}
+
+void WindowProgress::Pump() { PumpMessages(window_); }
 
 void ShowCopyingStatus(HWND progress_window) {
   SetDlgItemTextA(progress_window, IDC_PROGRESS_STATUS, kCopyingStatus);

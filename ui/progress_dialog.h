@@ -4,8 +4,7 @@
 #pragma once
 #include <windows.h>
 
-// 1 while the cancel question is open, and for good once it was answered yes.
-extern int CancelQuestionOpen;
+#include "common/progress.h"
 
 // Registers the progress bar class; needed before IDD_PROGRESS becomes a window.
 void RegisterProgressClass();
@@ -18,6 +17,18 @@ HWND OpenStatusWindow(HINSTANCE instance, int template_id);
 
 // The progress window: registers the bar's class, then as OpenStatusWindow.
 HWND OpenProgressWindow(HINSTANCE instance);
+
+// The passes' progress over one of these windows: the bar is its control
+// IDC_PROGRESS_BAR (a wait window has none), and its messages are pumped.
+class WindowProgress : public PassProgress {
+public:
+  explicit WindowProgress(HWND window) : window_(window) {}
+  void ShowPercent(int32_t percent) override;
+  void Pump() override;
+
+private:
+  HWND window_;
+};
 
 // Puts "ファイルをコピーしています。" in the progress window's status line and
 // lets the window paint.

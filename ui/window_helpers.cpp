@@ -1,10 +1,9 @@
 // Window helpers: title, centring, foreground, message pump, message box.
 #include "ui/window_helpers.h"
 
+#include "common/run_state.h"
 #include "common/text.h"
 #include "ui/layout_math.h"
-
-char WindowTitle[1024];
 
 static const char kProductIdentifier[] = "lumerant_qen";
 static const char kCaption[] = "インストール";

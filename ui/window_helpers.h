@@ -2,8 +2,6 @@
 #pragma once
 #include <windows.h>
 
-extern char WindowTitle[1024];
-
 // Fills WindowTitle: the product identifier, an ideographic space and
 // "インストール".
 void BuildWindowTitle();

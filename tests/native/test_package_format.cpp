@@ -7,18 +7,12 @@
 #include <vector>
 
 #include "archive/package_format.h"
+#include "package_bytes.h"
 
 namespace {
 
-std::string Le32(uint32_t value) {
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i)
-    bytes[i] = static_cast<char>(value >> (8 * i));
-  return bytes;
-}
-
 std::string Entry(const std::string &name, uint32_t size, uint32_t high, uint32_t low) {
-  return std::string(1, static_cast<char>(name.size())) + name + Le32(size) + Le32(high) + Le32(low);
+  return EntryRecord(name, size, static_cast<uint64_t>(high) << 32 | low);
 }
 
 // A stream over a string, delivering at most `step` bytes per fill so that

@@ -15,11 +15,12 @@
 #include "archive/extract.h"
 #include "archive/loader.h"
 #include "common/text.h"
-#include "driver/state.h"
+#include "common/run_state.h"
 #include "journal/journal.h"
 #include "journal/journal_passes.h"
 #include "package_bytes.h"
 #include "test_support.h"
+#include "ui/progress_dialog.h"
 #include "ui/resources/resource_ids.h"
 
 namespace fixture {
@@ -80,6 +81,8 @@ struct ProgressProbe {
   }
 
   HWND window = nullptr;
+  // The passes' view of the window, as the driver hands it to them.
+  WindowProgress progress{nullptr};
   // A hidden window whose control IDC_PROGRESS_BAR is either the recording
   // bar or the real progress bar control.
   explicit ProgressProbe(bool real_bar = false) {
@@ -92,6 +95,7 @@ struct ProgressProbe {
     CreateWindowExA(0, real_bar ? PROGRESS_CLASSA : "upd_probe_bar", "", WS_CHILD, 0, 0, 200, 20, window,
                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_PROGRESS_BAR)), GetModuleHandleA(nullptr),
                     nullptr);
+    progress = WindowProgress(window);
   }
   ~ProgressProbe() { DestroyWindow(window); }
   ProgressProbe(const ProgressProbe &) = delete;
@@ -104,17 +108,8 @@ struct InstallTest : ::testing::Test {
   TempDir source;
   TempDir target;
 
-  void SetUp() override { ResetRunState(); }
-  void TearDown() override { ResetRunState(); }
-
-  static void ResetRunState() {
-    ResetJournal();
-    SetJournalRecordLimit(-1);
-    InstallStatus = kStatusRunning;
-    ErrorKind = kErrorKindGeneral;
-    ErrorDetail[0] = '\0';
-    ProgressKiB = 0;
-  }
+  void SetUp() override { ResetProgramState(); }
+  void TearDown() override { ResetProgramState(); }
 
   // Writes UPDATE.DAT, loads its directory and points the folders at the
   // two temporary folders.
@@ -127,6 +122,10 @@ struct InstallTest : ::testing::Test {
   void UsePackage(const std::vector<Item> &items) { UsePackageBytes(PackageBytes(items), target.path); }
 
   std::string T(const std::string &name) const { return target.Join(name); }
+
+  // The run's rollback, as the driver calls it; the report stays for a look.
+  RollbackReport rollback{};
+  int32_t RollBack(PassProgress *progress = nullptr) { return RollBackJournal(progress, kRollbackRun, &rollback); }
 
   // The detail a failure template gives for a path.
   static std::string Detail(const char *message_template, const std::string &path) {

@@ -8,9 +8,10 @@
 #include <thread>
 
 #include "archive/loader.h"
-#include "driver/state.h"
+#include "common/run_state.h"
 #include "ui/confirm_dialog.h"
 #include "ui/resources/resource_ids.h"
+#include "package_bytes.h"
 #include "ui_test_support.h"
 
 namespace {
@@ -25,20 +26,12 @@ const uint32_t kSmallDriveMiB = 5;
 
 const char kNoSpace[] = "ディスクの空き容量が不足しています。";
 
-std::string Le32(uint32_t value) {
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i)
-    bytes[i] = static_cast<char>(value >> (8 * i));
-  return bytes;
-}
-
 // A package of one entry whose size figure (file size less 4, in KiB) is kib.
 std::string PackageOfKiB(uint32_t kib) {
   const size_t kOverhead = 1 + 5 + 12 + 12; // entry record and trailer
   size_t total = kib == 0 ? 40 : size_t(kib) * 1024 + 4;
   std::string data(total - kOverhead, 'x');
-  return data + std::string(1, 5) + "a.txt" + Le32(static_cast<uint32_t>(data.size())) + Le32(0) + Le32(0) + Le32(0) +
-         Le32(static_cast<uint32_t>(data.size())) + Le32(1);
+  return data + EntryRecord("a.txt", static_cast<uint32_t>(data.size()), 0) + Trailer(data.size(), 1);
 }
 
 uint32_t MeasuredFreeMiB(const char *root) {
@@ -57,11 +50,8 @@ class ConfirmDialog : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_NE(nullptr, ProgramResources()) << "update.exe must be built";
+    ResetProgramState();
     UsePackage(1); // RequiredMiB 5
-    OkPressed = 0;
-    SpaceText[0] = '\0';
-    CachedDriveLetter = '@';
-    CachedFreeMiB = 0;
   }
 
   void UsePackage(uint32_t kib) {
@@ -81,7 +71,7 @@ protected:
   // while script drives it from a helper thread; whatever the script leaves
   // open is cancelled.
   static Outcome Run(const std::function<void(HWND dialog)> &script) {
-    UpdateDestinationDisplay(nullptr);
+    UpdateDestinationDisplay(nullptr, ArchiveSizeKiB());
     std::thread driver([&script] {
       HWND dialog = WaitForDialogWithControl(GetCurrentProcessId(), ExpectedWindowTitle(), IDC_SELECTDIR_EDIT, 5000);
       EXPECT_NE(nullptr, dialog) << "the dialog did not appear";
@@ -94,7 +84,9 @@ protected:
       }
     });
     Outcome outcome;
-    outcome.result = DialogBoxParamA(ProgramResources(), MAKEINTRESOURCEA(IDD_CONFIRM), nullptr, ConfirmDialogProc, 0);
+    int64_t package_kib = ArchiveSizeKiB();
+    outcome.result = DialogBoxParamA(ProgramResources(), MAKEINTRESOURCEA(IDD_CONFIRM), nullptr, ConfirmDialogProc,
+                                     reinterpret_cast<LPARAM>(&package_kib));
     driver.join();
     outcome.ok_pressed = OkPressed;
     return outcome;

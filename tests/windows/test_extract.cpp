@@ -22,7 +22,7 @@ TEST_F(ExtractNewFiles, TwoMiBAndOneByteGoInChunksOfOneMiBOneMiBAndOneByte) {
   std::string bytes = PatternBytes(2 * kMiB + 1, 7);
   UsePackage({{"big.bin", bytes}});
   ProgressProbe probe;
-  ASSERT_EQ(0, ExtractAll(probe.window));
+  ASSERT_EQ(0, ExtractAll(&probe.progress));
   ExpectNoFailure();
   EXPECT_EQ(bytes, ReadBytes(T("big.bin")));
   ExpectJournal({{"F", T("big.bin")}}, {kJournalCreated});
@@ -41,7 +41,7 @@ TEST_F(ExtractNewFiles, KiBCountedPerChunkAreRoundedUp) {
 TEST_F(ExtractNewFiles, AnEmptyFileIsCreatedWithoutAChunk) {
   UsePackage({{"empty.bin", ""}});
   ProgressProbe probe;
-  ASSERT_EQ(0, ExtractAll(probe.window));
+  ASSERT_EQ(0, ExtractAll(&probe.progress));
   ExpectNoFailure();
   bool read = false;
   EXPECT_EQ("", ReadBytes(T("empty.bin"), &read));
@@ -135,7 +135,7 @@ TEST_F(ExtractReplacing, AFileThatCantBeCreatedAfterTheMoveGetsTheOldFileBack) {
   ExpectWriteFailure(Detail(kBackupFailed, full.path + "\\a.bin"));
   EXPECT_EQ("game data", ReadBytes(full.path + "\\a.bin"));
   EXPECT_FALSE(FileExists(full.path + "\\a.bin_old"));
-  EXPECT_EQ(0, RollBackJournal(nullptr));
+  EXPECT_EQ(0, RollBack());
   EXPECT_EQ("game data", ReadBytes(full.path + "\\a.bin"));
 }
 
@@ -230,7 +230,7 @@ TEST_F(ExtractFailures, ARefusedJournalRecordUndoesTheChangeItWouldHaveRecorded)
   EXPECT_FALSE(FileExists(T("r.bin_old")));
 
   ASSERT_EQ(2, GetArchiveEntry(2, &entry));
-  EXPECT_EQ(-1, EnsureEntryDirectories(nullptr, entry));
+  EXPECT_EQ(-1, EnsureEntryDirectories(entry));
   ExpectWriteFailure(Detail(kCreateFailed, T("sub")));
   EXPECT_FALSE(DirExists(T("sub")));
   CloseHandle(package);
@@ -255,7 +255,7 @@ TEST_F(ExtractProgress, APackageUnderOneKiBShowsAFullBar) {
   UsePackage({{"tiny.bin", "tiny"}});
   ASSERT_EQ(0, ArchiveSizeKiB());
   ProgressProbe probe;
-  ASSERT_EQ(0, ExtractAll(probe.window));
+  ASSERT_EQ(0, ExtractAll(&probe.progress));
   ExpectNoFailure();
   EXPECT_EQ(std::vector<int>{100}, ProgressProbe::Positions());
 }
@@ -266,7 +266,7 @@ TEST_F(ExtractProgress, RoundedUpSmallFilesNeverPushTheBarPastItsEnd) {
     items.push_back({"f" + std::to_string(i), "1"});
   UsePackage(items);
   ProgressProbe probe;
-  ASSERT_EQ(0, ExtractAll(probe.window));
+  ASSERT_EQ(0, ExtractAll(&probe.progress));
   ExpectNoFailure();
   ASSERT_EQ(300u, ProgressProbe::Positions().size());
   EXPECT_EQ(300, ProgressKiB); // far more than the package's few KiB
@@ -283,10 +283,10 @@ TEST_F(ExtractProgress, TheRealProgressBarFollowsTheCopy) {
   HANDLE package = CreateFileA(source.Join(kPackageFileName).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                OPEN_EXISTING, 0, nullptr);
   ASSERT_EQ(0, GetArchiveEntry(0, &entry));
-  ASSERT_EQ(0, ExtractEntry(probe.window, entry, package));
+  ASSERT_EQ(0, ExtractEntry(&probe.progress, entry, package));
   EXPECT_EQ(50, SendMessageA(bar, PBM_GETPOS, 0, 0)); // 1024 of 2048 KiB
   ASSERT_EQ(1, GetArchiveEntry(1, &entry));
-  ASSERT_EQ(0, ExtractEntry(probe.window, entry, package));
+  ASSERT_EQ(0, ExtractEntry(&probe.progress, entry, package));
   EXPECT_EQ(100, SendMessageA(bar, PBM_GETPOS, 0, 0));
   CloseHandle(package);
 }
@@ -305,7 +305,7 @@ TEST_F(ExtractCancellation, ConfirmedDuringTheSecondChunkOfTheFifthEntry) {
   UsePackage(items);
   ProgressProbe probe;
   ProgressProbe::CancelAt() = 4 + 2; // one move per small file, then two chunks
-  ASSERT_EQ(0, ExtractAll(probe.window));
+  ASSERT_EQ(0, ExtractAll(&probe.progress));
   EXPECT_EQ(kStatusCancelled, InstallStatus);
   EXPECT_STREQ("", ErrorDetail);
   EXPECT_EQ(fifth.substr(0, 2 * kMiB), ReadBytes(T("fifth.bin")));

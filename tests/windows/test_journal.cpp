@@ -25,7 +25,7 @@ using Rollback = Journalled;
 TEST_F(Rollback, RestoresReplacedFilesRemovesCreatedOnesAndKeepsDirectories) {
   RunReplacingAAndCreatingSub();
   InstallStatus = kStatusCancelled;
-  EXPECT_EQ(0, RollBackJournal(nullptr));
+  EXPECT_EQ(0, RollBack());
   EXPECT_EQ("old a", ReadBytes(T("a.bin")));
   EXPECT_FALSE(FileExists(T("a.bin_old")));
   EXPECT_FALSE(FileExists(T("sub\\b.bin")));
@@ -39,7 +39,7 @@ TEST_F(Rollback, AReplacedFileHeldOpenCountsTwoFailuresAndKeepsBothContents) {
   RunReplacingAAndCreatingSub();
   Process holder = StartFileHolder(T("a.bin"));
   ASSERT_NE(nullptr, holder.handle);
-  EXPECT_EQ(2, RollBackJournal(nullptr));
+  EXPECT_EQ(2, RollBack());
   KillProcess(holder);
   EXPECT_EQ("new a", ReadBytes(T("a.bin")));
   EXPECT_EQ("old a", ReadBytes(T("a.bin_old")));
@@ -47,14 +47,23 @@ TEST_F(Rollback, AReplacedFileHeldOpenCountsTwoFailuresAndKeepsBothContents) {
   EXPECT_FALSE(FileExists(T("sub\\b.bin")));
 }
 
-TEST_F(Rollback, ThePathCreatedThenReplacedInOneRunGetsItsFirstBytes) {
-  UsePackage({{"x.bin", "first"}, {"x.bin", "second"}});
-  ASSERT_EQ(0, ExtractAll(nullptr));
-  // Oldest first: the created file goes, then its replacement finds nothing
-  // to delete (one failure) and the backup returns.
-  EXPECT_EQ(1, RollBackJournal(nullptr));
-  EXPECT_EQ("first", ReadBytes(T("x.bin")));
-  EXPECT_FALSE(FileExists(T("x.bin_old")));
+// Two records touching one file: a name given twice, or in two spellings of
+// one name. Undone newest first, each over the state it left, the folder is
+// as before the run and nothing is reported.
+TEST_F(Rollback, TwoRecordsOfOneFileLeaveTheFolderAsItWas) {
+  const std::vector<std::vector<fixture::Item>> packages = {
+      {{"x.bin", "first"}, {"x.bin", "second"}},
+      {{"X.bin", "first"}, {"x.BIN", "second"}},
+  };
+  for (const auto &package : packages) {
+    SCOPED_TRACE(package[1].name);
+    ResetProgramState();
+    UsePackage(package);
+    ASSERT_EQ(0, ExtractAll(nullptr));
+    ASSERT_EQ(2, JournalCount());
+    EXPECT_EQ(0, RollBack());
+    EXPECT_TRUE(FolderNames(target.path).empty());
+  }
 }
 
 TEST_F(Rollback, RemovesAFileLeftPartlyWrittenByAFailedCopy) {
@@ -63,7 +72,7 @@ TEST_F(Rollback, RemovesAFileLeftPartlyWrittenByAFailedCopy) {
   ASSERT_EQ(0, ExtractAll(nullptr));
   ASSERT_EQ(kStatusFailed, InstallStatus);
   ASSERT_TRUE(FileExists(T("cut.bin")));
-  EXPECT_EQ(0, RollBackJournal(nullptr));
+  EXPECT_EQ(0, RollBack());
   EXPECT_FALSE(FileExists(T("cut.bin")));
 }
 
@@ -72,9 +81,9 @@ TEST_F(Rollback, RemovesAFileLeftPartlyWrittenByACancellation) {
   UsePackage({{"big.bin", PatternBytes(3 * 1048576, 3)}});
   ProgressProbe probe;
   ProgressProbe::CancelAt() = 1;
-  ASSERT_EQ(0, ExtractAll(probe.window));
+  ASSERT_EQ(0, ExtractAll(&probe.progress));
   ASSERT_EQ(kStatusCancelled, InstallStatus);
-  EXPECT_EQ(0, RollBackJournal(probe.window));
+  EXPECT_EQ(0, RollBack(&probe.progress));
   EXPECT_EQ("old big", ReadBytes(T("big.bin")));
   EXPECT_FALSE(FileExists(T("big.bin_old")));
 }
@@ -127,8 +136,8 @@ TEST_F(JournalPassWindow, AnEmptyJournalChangesNothingAndPumpsNothing) {
   ASSERT_TRUE(WriteBytes(T("a.bin_old"), "kept"));
   ProgressProbe probe;
   PostMessageA(probe.window, WM_USER, 0, 0);
-  EXPECT_EQ(0, RollBackJournal(probe.window));
-  EXPECT_EQ(0, FinishJournal(probe.window));
+  EXPECT_EQ(0, RollBack(&probe.progress));
+  EXPECT_EQ(0, FinishJournal(&probe.progress));
   EXPECT_TRUE(MessagePending(probe.window));
   EXPECT_EQ("kept", ReadBytes(T("a.bin_old")));
 }
@@ -137,10 +146,10 @@ TEST_F(JournalPassWindow, EachPassPumpsTheWindowItIsGiven) {
   RunReplacingAAndCreatingSub();
   ProgressProbe probe;
   PostMessageA(probe.window, WM_USER, 0, 0);
-  FinishJournal(probe.window);
+  FinishJournal(&probe.progress);
   EXPECT_FALSE(MessagePending(probe.window));
   PostMessageA(probe.window, WM_USER, 0, 0);
-  RollBackJournal(probe.window);
+  RollBack(&probe.progress);
   EXPECT_FALSE(MessagePending(probe.window));
 }
 

@@ -7,7 +7,7 @@
 
 #include <commctrl.h>
 
-#include "driver/state.h"
+#include "common/run_state.h"
 #include "ui/progress_dialog.h"
 #include "ui/resources/resource_ids.h"
 #include "ui/window_helpers.h"
@@ -21,8 +21,7 @@ class StatusWindows : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_NE(nullptr, ProgramResources()) << "update.exe must be built";
-    InstallStatus = kStatusRunning;
-    CancelQuestionOpen = 0;
+    ResetProgramState();
   }
   void TearDown() override {
     if (window_ != nullptr)

@@ -6,12 +6,13 @@
 
 #include "common/text.h"
 #include "driver/startup.h"
-#include "driver/state.h"
+#include "common/run_state.h"
 #include "test_support.h"
 
 namespace {
 
 struct RegistryCase : ::testing::Test {
+  void SetUp() override { ResetProgramState(); }
   void TearDown() override { DeleteDataDir(); }
 };
 

@@ -5,9 +5,10 @@
 #include <cstring>
 #include <vector>
 
-#include "driver/state.h"
+#include "common/run_state.h"
 #include "journal/journal.h"
 #include "journal/uninstall_list.h"
+#include "ui/progress_dialog.h"
 #include "test_support.h"
 
 namespace {
@@ -23,14 +24,11 @@ protected:
   TempDir dir;
   std::string list_path;
 
-  void SetUp() override { UseTarget(dir.path); }
-  void TearDown() override {
-    ResetUninstallList();
-    ResetJournal();
-    InstallStatus = kStatusRunning;
-    ErrorKind = kErrorKindGeneral;
-    ErrorDetail[0] = '\0';
+  void SetUp() override {
+    ResetProgramState();
+    UseTarget(dir.path);
   }
+  void TearDown() override { ResetProgramState(); }
 
   void UseTarget(const std::string &folder) {
     ASSERT_LT(folder.size(), sizeof TARGETDIR);
@@ -172,6 +170,7 @@ struct PumpProbe {
   }
 
   HWND window = nullptr;
+  WindowProgress progress{nullptr};
   explicit PumpProbe(const std::string &path) {
     handled = 0;
     list_was_held = false;
@@ -186,6 +185,7 @@ struct PumpProbe {
     window =
         CreateWindowA("UninstallPumpProbe", "", 0, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     PostMessageA(window, WM_APP, 0, 0);
+    progress = WindowProgress(window);
   }
   ~PumpProbe() { DestroyWindow(window); }
 };
@@ -203,7 +203,7 @@ TEST_F(UninstallList, PumpsOnceBetweenOpeningAndWriting) {
   PumpProbe probe(list_path);
   ASSERT_NE(nullptr, probe.window);
 
-  SaveUninstallList(probe.window);
+  SaveUninstallList(&probe.progress);
 
   EXPECT_EQ(1, PumpProbe::handled);
   EXPECT_TRUE(PumpProbe::list_was_held);
@@ -221,7 +221,7 @@ TEST_F(UninstallList, CancelDuringThePumpKeepsTheOldList) {
   PumpProbe probe(list_path);
   PumpProbe::cancel = true;
 
-  SaveUninstallList(probe.window);
+  SaveUninstallList(&probe.progress);
 
   EXPECT_EQ(kStatusCancelled, InstallStatus);
   EXPECT_EQ("", ReadBytes(list_path));
@@ -236,7 +236,7 @@ TEST_F(UninstallList, ReadOnlyListFailsBeforeAnythingIsWritten) {
   ASSERT_TRUE(SetImmutable(list_path, true));
   PumpProbe probe(list_path);
 
-  SaveUninstallList(probe.window);
+  SaveUninstallList(&probe.progress);
 
   SetImmutable(list_path, false);
   ExpectWriteFailure("を作成できません。");

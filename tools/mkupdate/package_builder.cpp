@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -15,7 +16,7 @@
 
 namespace fs = std::filesystem;
 
-enum { kMaxNameBytes = 255, kCopyBytes = 1 << 20 };
+enum { kCopyBytes = 1 << 20 };
 
 struct FileCloser {
   void operator()(FILE *file) const {
@@ -111,6 +112,16 @@ bool CollectPackFiles(const std::string &folder, std::vector<PackFile> *files, B
     size_t da = Depth(a.name), db = Depth(b.name);
     return da != db ? da < db : a.name < b.name;
   });
+  std::vector<const char *> names;
+  for (const PackFile &file : *files)
+    names.push_back(file.name.c_str());
+  int32_t clash = -1;
+  if (CheckBackupNameClashes(names.data(), static_cast<int32_t>(names.size()), &clash) != kPackageOk) {
+    report->error = "\"" + (*files)[static_cast<size_t>(clash)].display +
+                    "\": the package would also replace the file this name is the backup of (\"X\" and \"X_old\"), "
+                    "and finishing would delete it";
+    return false;
+  }
   return true;
 }
 
@@ -149,12 +160,6 @@ void WarnAboutUncreatedDirectories(const std::vector<PackFile> &files, BuildRepo
 
 static bool WriteAll(FILE *out, const void *bytes, size_t length) {
   return length == 0 || std::fwrite(bytes, 1, length, out) == length;
-}
-
-static void AppendLe32(std::string *bytes, uint32_t value) {
-  unsigned char raw[4];
-  WriteLe32(raw, value);
-  bytes->append(reinterpret_cast<char *>(raw), 4);
 }
 
 bool WritePackage(const std::vector<PackFile> &files, const std::string &output, BuildReport *report,
@@ -199,11 +204,10 @@ bool WritePackage(const std::vector<PackFile> &files, const std::string &output,
     }
     if (!ok)
       break;
-    directory += static_cast<char>(file.name.size());
-    directory += file.name;
-    AppendLe32(&directory, static_cast<uint32_t>(file.size));
-    AppendLe32(&directory, static_cast<uint32_t>(offset >> 32));
-    AppendLe32(&directory, static_cast<uint32_t>(offset));
+    unsigned char record[kMaxEntryBytes];
+    size_t record_bytes =
+        EncodeEntry(file.name.data(), file.name.size(), static_cast<uint32_t>(file.size), offset, record);
+    directory.append(reinterpret_cast<const char *>(record), record_bytes);
     offset += file.size;
   }
   if (ok) {
@@ -245,8 +249,9 @@ static bool SeekFile(FILE *file, uint64_t offset) {
 #endif
 }
 
-static size_t FillFromStdio(void *context, unsigned char *dest, size_t want) {
-  return std::fread(dest, 1, want, static_cast<FILE *>(context));
+static size_t ReadFromStdioAt(void *context, uint64_t offset, unsigned char *dest, size_t want) {
+  FILE *file = static_cast<FILE *>(context);
+  return SeekFile(file, offset) ? std::fread(dest, 1, want, file) : 0;
 }
 
 bool CheckPackage(const std::string &path, PackageCheck *check) {
@@ -258,37 +263,19 @@ bool CheckPackage(const std::string &path, PackageCheck *check) {
     return false;
   }
   check->file_size = file_size;
-  unsigned char trailer_bytes[kTrailerBytes];
-  if (file_size < kTrailerBytes || !SeekFile(in.get(), file_size - kTrailerBytes) ||
-      std::fread(trailer_bytes, 1, kTrailerBytes, in.get()) != kTrailerBytes) {
-    check->problems.push_back(DescribePackageError(kPackageTooShort));
-    return false;
-  }
-  PackageTrailer trailer = DecodeTrailer(trailer_bytes);
-  uint64_t directory_bytes = 0;
-  PackageError error = CheckTrailer(trailer, file_size, &directory_bytes);
-  size_t array_bytes = error == kPackageOk ? DirectoryArrayBytes(trailer.count) : 0;
-  if (error == kPackageOk && array_bytes == 0)
-    error = kPackageNoMemory;
-  if (error != kPackageOk) {
-    check->problems.push_back(DescribePackageError(error));
-    return false;
-  }
-  std::vector<ArchiveEntry> entries(static_cast<size_t>(trailer.count));
-  std::vector<unsigned char> read_ahead(256 * 1024);
+  PackageSource source{ReadFromStdioAt, in.get(), file_size};
+  ArchiveEntry *entries = nullptr;
+  int32_t count = 0;
   int32_t bad_entry = -1;
-  error = kPackageDirectoryShort;
-  if (SeekFile(in.get(), trailer.directory_offset)) {
-    ByteStream stream;
-    InitByteStream(&stream, FillFromStdio, in.get(), read_ahead.data(), read_ahead.size(), directory_bytes);
-    error = DecodeDirectory(&stream, trailer.count, entries.data(), &bad_entry);
-  }
+  PackageError error = ReadPackageDirectory(source, &entries, &count, &bad_entry);
   if (error != kPackageOk) {
-    check->problems.push_back("entry " + std::to_string(bad_entry) + ": " + DescribePackageError(error));
+    std::string where = bad_entry >= 0 ? "entry " + std::to_string(bad_entry) + ": " : "";
+    check->problems.push_back(where + DescribePackageError(error));
     return false;
   }
-  for (int32_t i = 0; i < trailer.count; ++i) {
-    const ArchiveEntry &entry = entries[static_cast<size_t>(i)];
+  std::unique_ptr<ArchiveEntry, decltype(&std::free)> owned(entries, &std::free);
+  for (int32_t i = 0; i < count; ++i) {
+    const ArchiveEntry &entry = entries[i];
     ListedEntry listed{entry.name, entry.size, EntryDataOffset(entry)};
     if (listed.name.empty())
       check->problems.push_back("entry " + std::to_string(i) + ": the name is empty");

@@ -5,6 +5,19 @@
 #include <cstdlib>
 #include <vector>
 
+#include "archive/loader.h"
+#include "common/run_state.h"
+#include "journal/journal.h"
+#include "journal/uninstall_list.h"
+
+void ResetProgramState() {
+  ResetRunState();
+  ResetJournal();
+  SetJournalRecordLimit(-1);
+  ResetUninstallList();
+  UnloadArchiveDirectory();
+}
+
 std::string BuildPath(const std::string &relative) { return std::string(UPD_BUILD_DIR_WINDOWS) + "\\" + relative; }
 
 TempDir::TempDir() {

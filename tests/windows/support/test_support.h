@@ -6,6 +6,11 @@
 #include <string>
 #include <vector>
 
+// Puts the whole process state of the program back to how a run starts: the
+// run's variables, the journal (and its test limit), the uninstall list and
+// the loaded package directory. Every test that runs program code uses it.
+void ResetProgramState();
+
 // Path of a file of the Windows build tree, as Wine sees it.
 std::string BuildPath(const std::string &relative);
 

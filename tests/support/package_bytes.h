@@ -6,22 +6,28 @@
 #include <string>
 #include <vector>
 
+#include "archive/package_format.h"
+
 inline std::string Le32(uint32_t value) {
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i)
-    bytes[i] = static_cast<char>(value >> (8 * i));
-  return bytes;
+  unsigned char bytes[4];
+  WriteLe32(bytes, value);
+  return std::string(reinterpret_cast<const char *>(bytes), 4);
 }
 
 // One directory record: name length, name, size, offset high and low halves.
+// A name over 255 bytes gets its length byte cut, as no writer would.
 inline std::string EntryRecord(const std::string &name, uint32_t size, uint64_t offset) {
-  return std::string(1, static_cast<char>(name.size())) + name + Le32(size) +
-         Le32(static_cast<uint32_t>(offset >> 32)) + Le32(static_cast<uint32_t>(offset));
+  unsigned char record[kMaxEntryBytes];
+  if (name.size() > kMaxNameBytes)
+    return std::string(1, static_cast<char>(name.size())) + name + EntryRecord("", size, offset).substr(1);
+  size_t length = EncodeEntry(name.data(), name.size(), size, offset, record);
+  return std::string(reinterpret_cast<const char *>(record), length);
 }
 
 inline std::string Trailer(uint64_t directory_offset, uint32_t count) {
-  return Le32(static_cast<uint32_t>(directory_offset >> 32)) + Le32(static_cast<uint32_t>(directory_offset)) +
-         Le32(count);
+  unsigned char bytes[kTrailerBytes];
+  EncodeTrailer(PackageTrailer{directory_offset, static_cast<int32_t>(count)}, bytes);
+  return std::string(reinterpret_cast<const char *>(bytes), kTrailerBytes);
 }
 
 struct PackageItem {
