@@ -44,6 +44,15 @@ void GameInstall::AddGameFile(const std::string &relative, const std::string &by
   WriteBytes(path, bytes);
 }
 
+void GameInstall::AddGameWithList(const std::map<std::string, std::string> &files) {
+  std::string list;
+  for (const auto &file : files) {
+    AddGameFile(file.first, file.second);
+    list += "F" + Game(file.first) + std::string(1, '\0');
+  }
+  AddGameFile("uinst.dat", list + std::string(1, '\0'));
+}
+
 void GameInstall::MakePackage(const std::map<std::string, std::string> &files) {
   std::vector<PackageItem> items;
   for (const auto &file : files)

@@ -26,6 +26,10 @@ struct GameInstall {
   ~GameInstall();
   // Puts a file into the game's folder (creating folders on the way).
   void AddGameFile(const std::string &relative, const std::string &bytes);
+  // Puts the files into the game's folder with an uninstall list naming them.
+  void AddGameWithList(const std::map<std::string, std::string> &files);
+  // The path of a file in the game's folder.
+  std::string Game(const std::string &relative) const { return game + "\\" + relative; }
   // Makes UPDATE.DAT beside the program from files (package name -> bytes),
   // installed in the order given by order (package names).
   void MakePackage(const std::map<std::string, std::string> &files);

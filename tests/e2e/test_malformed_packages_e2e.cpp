@@ -42,6 +42,9 @@ std::vector<Malformed> Corpus() {
       {"lead byte before colon", data + Entry("\x8D:a.txt", 3, 0) + Trailer(0, 3, 1)},
       {"empty component", data + Entry("sub\\\\a.txt", 3, 0) + Trailer(0, 3, 1)},
       {"unsafe second entry", data + good_entry + Entry("..\\b.txt", 3, 0) + Trailer(0, 3, 2)},
+      {"device name", data + Entry("sub\\con.txt", 3, 0) + Trailer(0, 3, 1)},
+      {"trailing dot", data + good_entry + Entry("a.txt.", 3, 0) + Trailer(0, 3, 2)},
+      {"a file and its backup name", data + Entry("A.TXT_OLD", 3, 0) + good_entry + Trailer(0, 3, 2)},
   };
 }
 

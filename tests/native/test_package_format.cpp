@@ -168,7 +168,8 @@ TEST(DirectoryArray, OverflowAndNonPositiveCountsGiveNoSize) {
 bool Safe(const std::string &name) { return IsSafeEntryName(name.data(), name.size()); }
 
 TEST(EntryNames, OrdinaryRelativeNamesAreSafe) {
-  for (const char *name : {"a.txt", "data\\a.bin", "a\\b\\c.bin", "..a", "a..", "a.b", ".hidden", "a b\\c d"})
+  for (const char *name : {"a.txt", "data\\a.bin", "a\\b\\c.bin", "..a", "a.b", ".hidden", "a b\\c d", "console.txt",
+                           "com10", "lpt0.txt", "nul_x", "xcon", "con\x83\x40"})
     EXPECT_TRUE(Safe(name)) << name;
   EXPECT_TRUE(Safe("")); // reported later by the extraction pass
 }
@@ -178,6 +179,37 @@ TEST(EntryNames, NamesThatCouldLeaveTheDestinationAreRefused) {
                            "a\\.\\b", "a\\\\b", "a\\", "/etc/x", "a/../b", "...", ". .", "a\\ \\b"})
     EXPECT_FALSE(Safe(name)) << name;
   EXPECT_FALSE(Safe(std::string("a\0b", 3)));
+}
+
+// Windows drops a trailing dot or space and opens device names anywhere, so
+// such a component would name another file than it says, or no file at all.
+TEST(EntryNames, ComponentsWindowsWouldNotKeepAsWrittenAreRefused) {
+  for (const char *name : {"a..", "a.bin.", "a.bin ", "sub.\\a", "sub \\a", "CON", "con.txt", "sub\\Nul", "aux .log",
+                           "PRN.a.b", "com1", "COM9.bin", "lpt5", "LPT1\\x", "conin$", "CONOUT$.txt", "\x83\x5C."})
+    EXPECT_FALSE(Safe(name)) << name;
+}
+
+TEST(EntryNames, AnEntryNamedAsAnothersBackupIsRefused) {
+  struct Case {
+    std::vector<const char *> names;
+    int32_t bad_entry; // -1: accepted
+  };
+  const std::vector<Case> cases = {
+      {{"a.bin", "b.bin", "a.bin_old2"}, -1},
+      {{"a.bin_old", "a.bin"}, 1},
+      {{"sub\\X.TXT", "b", "sub\\x.txt_OLD"}, 2},
+      // Only ASCII letters fold: the trail byte 0x41 of "\x83\x41" stays.
+      {{"\x83\x41", "\x83\x61_old"}, -1},
+      {{"\x83\x41", "\x83\x41_old"}, 1},
+  };
+  for (const Case &c : cases) {
+    int32_t bad = -1;
+    PackageError error = CheckBackupNameClashes(c.names.data(), static_cast<int32_t>(c.names.size()), &bad);
+    EXPECT_EQ(c.bad_entry < 0 ? kPackageOk : kPackageBackupNameClash, error) << c.names[0];
+    if (c.bad_entry >= 0) {
+      EXPECT_EQ(c.bad_entry, bad) << c.names[0];
+    }
+  }
 }
 
 TEST(EntryNames, TrailBytesOfDoubleByteCharactersAreNoSeparators) {

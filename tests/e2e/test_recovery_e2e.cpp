@@ -1,0 +1,201 @@
+// Runs that meet an ordinary Windows condition or are cut short, through the
+// real program: the next start settles what a killed run left, read-only
+// files and a list held open by another program don't strand the game, and
+// every rollback warning says what really happened.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "e2e_support.h"
+#include "package_bytes.h"
+
+namespace {
+
+const char kFinished[] = "インストールが終了しました。";
+const char kRolledBack[] = "前回中断されたインストールを元に戻しました。";
+const char kCompleted[] = "前回中断されたインストールを完了しました。";
+const char kBackupFailed[] = "インストール中にエラーが発生しました。(書き込み中)\r\n\"%s\"の退避に失敗しました。";
+const char kNotUndone[] =
+    "前回中断されたインストールを元に戻せませんでした。\n\"%s\"を使用しているプログラムを終了してから"
+    "、もう一度実行してください。";
+
+std::string Format(const char *message_template, const std::string &path) {
+  char text[1024];
+  snprintf(text, sizeof text, message_template, path.c_str());
+  return text;
+}
+
+struct Recovery : ::testing::Test {
+  GameInstall install;
+  std::string Game(const std::string &name) const { return install.Game(name); }
+  std::string Record() const { return Game("update.run"); }
+
+  // Starts the program, presses start and kills it once condition holds.
+  void KillWhen(const std::function<bool()> &condition) {
+    Process process;
+    ASSERT_TRUE(StartAndPressStart(install, &process));
+    for (DWORD start = GetTickCount(); !condition() && GetTickCount() - start < 60000;)
+      Sleep(5);
+    KillProcess(process);
+    ASSERT_TRUE(FileExists(Record()));
+  }
+
+  // Starts the program and expects the box about the interrupted run, the
+  // folder already settled when it shows, then the confirmation (cancelled).
+  void ExpectSettledBy(const std::string &message, const std::map<std::string, std::string> &expected) {
+    Process process = StartUpdate(install);
+    HWND box = WaitForBox(process);
+    ASSERT_NE(nullptr, box);
+    MessageBoxView view = ReadMessageBox(box);
+    EXPECT_EQ(message, view.text);
+    EXPECT_EQ(kIconInformation, view.icon);
+    EXPECT_EQ(nullptr, view.owner);
+    EXPECT_EQ(expected, install.Snapshot());
+    PressButton(box, IDOK);
+    HWND confirm = WaitForConfirm(process);
+    ASSERT_NE(nullptr, confirm);
+    PressButton(confirm, IDCANCEL);
+    ExpectExitsCleanly(process);
+  }
+
+  MessageBoxView RunToTheEnd() {
+    Process process;
+    MessageBoxView view = StartConfirmAndAnswer(install, &process);
+    ExpectExitsCleanly(process);
+    return view;
+  }
+};
+
+TEST_F(Recovery, AKillDuringTheCopyIsUndoneByTheNextStartOnceNothingHoldsItsFiles) {
+  install.AddGameWithList({{"a.bin", "old a"}, {"keep.txt", "kept"}});
+  install.MakePackage({{"a.bin", "new a"}, {"big.bin", PatternBytes(48 << 20, 1)}, {"z.bin", "z"}});
+  auto before = install.Snapshot();
+  KillWhen([&] { return FileExists(Game("a.bin_old")) && FileExists(Game("big.bin")); });
+
+  // While another program holds the half-copied file the run can't be
+  // undone: the start says so, keeps the record and ends.
+  Process holder = StartFileHolder(Game("big.bin"));
+  ASSERT_NE(nullptr, holder.handle);
+  Process process = StartUpdate(install);
+  MessageBoxView warning = AnswerBox(process);
+  EXPECT_EQ(Format(kNotUndone, Game("big.bin")), warning.text);
+  EXPECT_EQ(kIconWarning, warning.icon);
+  ExpectExitsCleanly(process);
+  EXPECT_TRUE(FileExists(Record()));
+  KillProcess(holder);
+
+  ExpectSettledBy(kRolledBack, before);
+}
+
+TEST_F(Recovery, AKillAfterTheListWasSavedIsCompletedByTheNextStart) {
+  install.AddGameWithList({{"a.bin", "old a"}});
+  install.MakePackage({{"a.bin", "new a"}, {"big.bin", PatternBytes(48 << 20, 2)}});
+  std::string list = ReadBytes(Game("uinst.dat"));
+  // Another program holds the backup so that finishing can't delete it; the
+  // program is killed at its final message.
+  Process holder;
+  Process process;
+  ASSERT_TRUE(StartAndPressStart(install, &process));
+  for (DWORD start = GetTickCount(); !FileExists(Game("a.bin_old")) && GetTickCount() - start < 60000;)
+    Sleep(5);
+  holder = StartFileHolder(Game("a.bin_old"));
+  ASSERT_NE(nullptr, holder.handle);
+  HWND done = WaitForBox(process);
+  ASSERT_NE(nullptr, done);
+  EXPECT_EQ(kFinished, ReadMessageBox(done).text);
+  KillProcess(process);
+  KillProcess(holder);
+  ASSERT_TRUE(FileExists(Game("a.bin_old")));
+
+  std::string new_list = list.substr(0, list.size() - 1) + "F" + Game("big.bin") + std::string(2, '\0');
+  ExpectSettledBy(kCompleted, {{"a.bin", "new a"}, {"big.bin", PatternBytes(48 << 20, 2)}, {"uinst.dat", new_list}});
+}
+
+TEST_F(Recovery, ANameGivenTwiceOrInTwoCasesIsUndoneToTheOldFolderWithoutAWarning) {
+  const std::vector<std::vector<PackageItem>> packages = {
+      {{"x.bin", "first"}, {"x.bin", "second"}, {"c.bin", "new c"}},
+      {{"X.bin", "first"}, {"x.BIN", "second"}, {"c.bin", "new c"}},
+  };
+  for (const auto &package : packages) {
+    SCOPED_TRACE(package[1].name);
+    GameInstall game;
+    // A stale backup of the player's makes the last entry fail.
+    game.AddGameWithList({{"c.bin", "old c"}, {"c.bin_old", "player's"}});
+    game.WriteRawPackage(PackageBytes(package));
+    auto before = game.Snapshot();
+    Process process;
+    EXPECT_EQ(Format(kBackupFailed, game.Game("c.bin")), StartConfirmAndAnswer(game, &process).text);
+    ExpectExitsCleanly(process); // no warning follows
+    EXPECT_EQ(before, game.Snapshot());
+  }
+}
+
+TEST_F(Recovery, AReadOnlyFileIsReplacedRunAfterRun) {
+  install.AddGameWithList({{"ro.bin", "old"}});
+  ASSERT_TRUE(SetFileAttributesA(Game("ro.bin").c_str(), FILE_ATTRIBUTE_READONLY));
+  for (const char *content : {"first update", "second update"}) {
+    SCOPED_TRACE(content);
+    install.MakePackage({{"ro.bin", content}});
+    EXPECT_EQ(kFinished, RunToTheEnd().text);
+    EXPECT_EQ(content, ReadBytes(Game("ro.bin")));
+    EXPECT_FALSE(FileExists(Game("ro.bin_old")));
+    EXPECT_FALSE(FileExists(Record()));
+  }
+}
+
+TEST_F(Recovery, AListHeldOpenByAnotherProgramIsRewrittenInPlace) {
+  install.AddGameWithList({{"a.bin", "old a"}});
+  SetFileAttributesA(Game("uinst.dat").c_str(), FILE_ATTRIBUTE_HIDDEN);
+  std::string list = ReadBytes(Game("uinst.dat"));
+  install.MakePackage({{"a.bin", "new a"}, {"b.bin", "new b"}});
+  Process holder = StartFileHolder(Game("uinst.dat"));
+  ASSERT_NE(nullptr, holder.handle);
+  EXPECT_EQ(kFinished, RunToTheEnd().text);
+  KillProcess(holder);
+  std::string new_list = list.substr(0, list.size() - 1) + "F" + Game("b.bin") + std::string(2, '\0');
+  EXPECT_EQ((std::map<std::string, std::string>{{"a.bin", "new a"}, {"b.bin", "new b"}, {"uinst.dat", new_list}}),
+            install.Snapshot());
+  EXPECT_TRUE(GetFileAttributesA(Game("uinst.dat").c_str()) & FILE_ATTRIBUTE_HIDDEN);
+}
+
+// What the rollback warning says when something gets in its way while the
+// failure is shown: only a backup really left is said to be under _old.
+TEST_F(Recovery, TheRollbackWarningSaysWhatReallyHappened) {
+  struct Case {
+    const char *what;
+    std::function<Process(const GameInstall &)> interfere;
+    std::string line; // the warning's second line, %s the game folder
+  };
+  const std::vector<Case> cases = {
+      {"replaced file held", [](const GameInstall &game) { return StartFileHolder(game.Game("a.bin")); },
+       "元のファイルは名前の末尾に「_old」を付けて残っています。"},
+      {"created file held", [](const GameInstall &game) { return StartFileHolder(game.Game("b.bin")); },
+       "\"%s\\b.bin\"を削除できませんでした。"},
+      {"backup deleted",
+       [](const GameInstall &game) {
+         DeleteFileA(game.Game("a.bin_old").c_str());
+         return Process();
+       },
+       "\"%s\\a.bin\"の元のファイルが見つかりませんでした。"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    GameInstall game;
+    game.AddGameWithList({{"a.bin", "old a"}, {"c.bin", "old c"}, {"c.bin_old", "player's"}});
+    game.MakePackage({{"a.bin", "new a"}, {"b.bin", "new b"}, {"c.bin", "new c"}});
+    Process process;
+    ASSERT_TRUE(StartAndPressStart(game, &process));
+    HWND failure = WaitForBox(process);
+    ASSERT_NE(nullptr, failure);
+    Process holder = c.interfere(game);
+    PressButton(failure, IDOK);
+    WaitForWindowGone(failure, 10000);
+    MessageBoxView warning = AnswerBox(process);
+    EXPECT_EQ("一部のファイルを元に戻せませんでした。\n" + Format(c.line.c_str(), game.game), warning.text);
+    EXPECT_EQ(kIconWarning, warning.icon);
+    ExpectExitsCleanly(process);
+    KillProcess(holder);
+  }
+}
+
+} // namespace
