@@ -11,6 +11,7 @@
 const char kPackageFileName[] = "UPDATE.DAT";
 
 static ArchiveEntry *ArchiveDirectory = nullptr;
+static uint64_t *ArchiveHashes = nullptr; // nullptr: the package has no data check
 static int32_t ArchiveCount = 0;
 static int64_t ArchiveSizeFigure = -1;
 static PackageError LastError = kPackageOk;
@@ -33,14 +34,15 @@ static size_t ReadFromFileAt(void *context, uint64_t offset, unsigned char *dest
   return got;
 }
 
-// Reads and checks the whole directory; on success hands over a new array.
-static PackageError ReadDirectory(HANDLE file, ArchiveEntry **entries, int32_t *count, int64_t *figure) {
+// Reads and checks the whole directory; on success hands over new arrays.
+static PackageError ReadDirectory(HANDLE file, ArchiveEntry **entries, int32_t *count, uint64_t **hashes,
+                                  int64_t *figure) {
   LARGE_INTEGER size;
   if (!GetFileSizeEx(file, &size))
     return kPackageTooShort;
   PackageSource source{ReadFromFileAt, file, static_cast<uint64_t>(size.QuadPart)};
   int32_t bad_entry = -1;
-  PackageError error = ReadPackageDirectory(source, entries, count, &bad_entry);
+  PackageError error = ReadPackageDirectory(source, entries, count, &bad_entry, hashes);
   if (error == kPackageOk)
     *figure = PackageSizeFigure(source.file_size);
   return error;
@@ -49,6 +51,8 @@ static PackageError ReadDirectory(HANDLE file, ArchiveEntry **entries, int32_t *
 void UnloadArchiveDirectory() {
   std::free(ArchiveDirectory);
   ArchiveDirectory = nullptr;
+  std::free(ArchiveHashes);
+  ArchiveHashes = nullptr;
   ArchiveCount = 0;
   ArchiveSizeFigure = -1;
 }
@@ -66,13 +70,15 @@ int32_t LoadArchiveDirectory(const char *source_folder) {
     return 0;
   }
   ArchiveEntry *entries = nullptr;
+  uint64_t *hashes = nullptr;
   int32_t count = 0;
   int64_t figure = -1;
-  LastError = ReadDirectory(file, &entries, &count, &figure);
+  LastError = ReadDirectory(file, &entries, &count, &hashes, &figure);
   CloseHandle(file);
   if (LastError != kPackageOk)
     return 0;
   ArchiveDirectory = entries;
+  ArchiveHashes = hashes;
   ArchiveCount = count;
   ArchiveSizeFigure = figure;
   return count;
@@ -83,6 +89,13 @@ int32_t GetArchiveEntry(int32_t n, ArchiveEntry *entry) {
     return -1;
   *entry = ArchiveDirectory[n];
   return n;
+}
+
+bool GetEntryHash(int32_t n, uint64_t *hash) {
+  if (ArchiveHashes == nullptr || n < 0 || n >= ArchiveCount)
+    return false;
+  *hash = ArchiveHashes[n];
+  return true;
 }
 
 int64_t ArchiveSizeKiB() { return SizeFigureKiB(ArchiveSizeFigure); }

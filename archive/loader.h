@@ -18,6 +18,10 @@ void UnloadArchiveDirectory();
 // Copies entry n into entry and returns n; -1 when n is not below the count.
 int32_t GetArchiveEntry(int32_t n, ArchiveEntry *entry);
 
+// The data check hash of entry n (XXH3-64 of its data bytes). false when the
+// package carries no data check or n is not below the count.
+bool GetEntryHash(int32_t n, uint64_t *hash);
+
 // The package size figure in KiB (the file size less 4, divided by 1024).
 int64_t ArchiveSizeKiB();
 

@@ -1,4 +1,5 @@
-// Decoding and checking of the package trailer, directory and entry names.
+// Decoding and checking of the package trailer, directory, entry names and
+// data check block.
 #include "archive/package_format.h"
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "archive/data_check.h"
 #include "common/cp932.h"
 
 const char *DescribePackageError(PackageError error) {
@@ -33,6 +35,8 @@ const char *DescribePackageError(PackageError error) {
            "or a device name)";
   case kPackageBackupNameClash:
     return "one entry is named as another's backup (\"X\" and \"X_old\")";
+  case kPackageBadDataCheck:
+    return "the data check block after the directory is malformed, damaged or unreadable";
   }
   return "unknown error";
 }
@@ -270,9 +274,56 @@ static size_t FillFromSource(void *context, unsigned char *dest, size_t want) {
   return got;
 }
 
+// The bytes the stream holds or may still deliver: after the directory, those
+// up to the trailer.
+static uint64_t BytesLeftInStream(const ByteStream &stream) {
+  return stream.remaining + (stream.length - stream.position);
+}
+
+// Reads what follows the directory and decodes it as a data check block. On
+// success *hashes is a new array of count hashes, or nullptr when there is no
+// block. Only a gap that starts with the magic is read past its first bytes,
+// so packages without a block cost what they always did.
+static PackageError ReadDataCheck(ByteStream *stream, int32_t count, uint64_t **hashes) {
+  *hashes = nullptr;
+  uint64_t gap = BytesLeftInStream(*stream);
+  unsigned char head[kDataCheckMagicBytes];
+  size_t head_bytes = gap < sizeof head ? static_cast<size_t>(gap) : sizeof head;
+  if (!TakeBytes(stream, head, head_bytes))
+    return kPackageBadDataCheck;
+  if (!HasDataCheckMagic(head, head_bytes))
+    return kPackageOk;
+  size_t block_bytes = DataCheckBytes(count);
+  if (block_bytes == 0)
+    return kPackageBadDataCheck;
+  // A gap longer than the block has the wrong length whatever lies further:
+  // one byte more than a block is enough to say so.
+  size_t take = gap > block_bytes ? block_bytes + 1 : static_cast<size_t>(gap);
+  unsigned char *block = static_cast<unsigned char *>(std::malloc(take));
+  uint64_t *decoded = static_cast<uint64_t *>(std::malloc(static_cast<size_t>(count) * sizeof(uint64_t)));
+  PackageError error = kPackageOk;
+  if (block == nullptr || decoded == nullptr) {
+    error = kPackageNoMemory;
+  } else {
+    std::memcpy(block, head, head_bytes);
+    if (!TakeBytes(stream, block + head_bytes, take - head_bytes) ||
+        DecodeDataCheck(block, take, count, decoded) != kDataCheckValid)
+      error = kPackageBadDataCheck;
+  }
+  std::free(block);
+  if (error != kPackageOk) {
+    std::free(decoded);
+    return error;
+  }
+  *hashes = decoded;
+  return kPackageOk;
+}
+
 PackageError ReadPackageDirectory(const PackageSource &source, ArchiveEntry **entries_out, int32_t *count_out,
-                                  int32_t *bad_entry) {
+                                  int32_t *bad_entry, uint64_t **hashes_out) {
   *bad_entry = -1;
+  if (hashes_out)
+    *hashes_out = nullptr;
   unsigned char trailer_bytes[kTrailerBytes];
   if (source.file_size < kTrailerBytes ||
       source.read_at(source.context, source.file_size - kTrailerBytes, trailer_bytes, kTrailerBytes) != kTrailerBytes)
@@ -294,14 +345,22 @@ PackageError ReadPackageDirectory(const PackageSource &source, ArchiveEntry **en
   ByteStream stream;
   InitByteStream(&stream, FillFromSource, &cursor, read_ahead, kDirectoryReadAheadBytes, directory_bytes);
   error = DecodeDirectory(&stream, trailer.count, entries, bad_entry);
+  uint64_t *hashes = nullptr;
+  if (error == kPackageOk)
+    error = ReadDataCheck(&stream, trailer.count, &hashes);
   std::free(read_ahead);
   if (error == kPackageOk)
     error = CheckEntryNamePairs(entries, trailer.count, bad_entry);
   if (error != kPackageOk) {
     std::free(entries);
+    std::free(hashes);
     return error;
   }
   *entries_out = entries;
   *count_out = trailer.count;
+  if (hashes_out)
+    *hashes_out = hashes;
+  else
+    std::free(hashes);
   return kPackageOk;
 }

@@ -6,6 +6,8 @@
 // then a 12-byte trailer: directory offset high half, low half, count.
 // Every integer is 32-bit little-endian. An entry: name length L (1 byte),
 // L name bytes (code page 932, '\' separators), size, offset high, offset low.
+// Between the directory's end and the trailer a package may carry a data
+// check block (archive/data_check.h); readers skip anything else there.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -43,6 +45,7 @@ enum PackageError {
   kPackageNoMemory,         // no room for the entry array
   kPackageUnsafeName,       // an entry name that could leave the destination
   kPackageBackupNameClash,  // one entry is named as another's backup ("X" and "X_old")
+  kPackageBadDataCheck,     // a data check block that is malformed, damaged or unreadable
 };
 
 // English description of an error, for the package builder's messages.
@@ -113,12 +116,14 @@ struct PackageSource {
   uint64_t file_size;
 };
 
-// Reads the trailer and the whole directory and checks them. On success
-// *entries is a new array of *count entries (release it with std::free). On
-// failure nothing is kept, and *bad_entry is the index of the entry that was
-// refused (-1 when the trailer was).
+// Reads the trailer, the whole directory and the data check block after it,
+// and checks them. On success *entries is a new array of *count entries, and,
+// when hashes is given, *hashes a new array of *count data hashes in entry
+// order, or nullptr when the package carries no data check (release both
+// with std::free). On failure nothing is kept, and *bad_entry is the index of
+// the entry that was refused (-1 when the trailer or the data check was).
 PackageError ReadPackageDirectory(const PackageSource &source, ArchiveEntry **entries, int32_t *count,
-                                  int32_t *bad_entry);
+                                  int32_t *bad_entry, uint64_t **hashes = nullptr);
 
 // 64-bit data offset of an entry.
 uint64_t EntryDataOffset(const ArchiveEntry &entry);

@@ -16,7 +16,8 @@ mkdir -p "$out"
 flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I"$root")
 
 declare -A sources=(
-  [fuzz_package]="tests/fuzz/fuzz_package.cpp archive/package_format.cpp common/cp932.cpp"
+  [fuzz_package]="tests/fuzz/fuzz_package.cpp archive/package_format.cpp archive/data_check.cpp archive/hash.cpp
+    common/cp932.cpp"
 )
 [ -f "$root/tests/fuzz/fuzz_uninstall_codec.cpp" ] &&
   sources[fuzz_uninstall_codec]="tests/fuzz/fuzz_uninstall_codec.cpp journal/uninstall_codec.cpp"

@@ -1,12 +1,14 @@
 // Fuzz target: a whole package file as the loader sees it. Whatever the
-// bytes, decoding never reads or writes out of bounds, and a package that is
-// accepted holds only safe, terminated names.
+// bytes, decoding never reads or writes out of bounds, a package that is
+// accepted holds only safe, terminated names, and the bytes after its
+// directory decode as a data check block or as nothing.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "archive/data_check.h"
 #include "archive/package_format.h"
 
 namespace {
@@ -58,5 +60,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (length > 0 && (entry.name[0] == '\\' || std::strchr(entry.name, ':') != nullptr))
       std::abort();
   }
+  // What the stream has not handed out lies between the directory and the trailer.
+  size_t gap_start = memory.at - (stream.length - stream.position);
+  std::vector<uint64_t> hashes(static_cast<size_t>(trailer.count));
+  DataCheckResult check =
+      DecodeDataCheck(data + gap_start, size - kTrailerBytes - gap_start, trailer.count, hashes.data());
+  if (check != kDataCheckAbsent && check != kDataCheckValid && !IsDataCheckMalformed(check))
+    std::abort();
   return 0;
 }

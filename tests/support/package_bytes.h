@@ -1,11 +1,14 @@
-// Package bytes made by hand for the tests: entry records, trailers, and a
-// whole package from names and contents, including layouts mkupdate never
-// writes (malformed ones, blobs out of order or shared).
+// Package bytes made by hand for the tests: entry records, trailers, data
+// check blocks, and a whole package from names and contents, including
+// layouts mkupdate never writes (malformed ones, blobs out of order or
+// shared).
 #pragma once
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "archive/data_check.h"
+#include "archive/hash.h"
 #include "archive/package_format.h"
 
 inline std::string Le32(uint32_t value) {
@@ -35,12 +38,29 @@ struct PackageItem {
   std::string data;
 };
 
-// Data of every item in order, then the directory, then the trailer.
-inline std::string PackageBytes(const std::vector<PackageItem> &items) {
+// Data of every item in order, then the directory, then after_directory
+// (where a data check block goes), then the trailer.
+inline std::string PackageBytes(const std::vector<PackageItem> &items, const std::string &after_directory = "") {
   std::string data, directory;
   for (const PackageItem &item : items) {
     directory += EntryRecord(item.name, static_cast<uint32_t>(item.data.size()), data.size());
     data += item.data;
   }
-  return data + directory + Trailer(data.size(), static_cast<uint32_t>(items.size()));
+  return data + directory + after_directory + Trailer(data.size(), static_cast<uint32_t>(items.size()));
+}
+
+// The data check block for the items' data, as mkupdate writes it.
+inline std::string DataCheckBlock(const std::vector<PackageItem> &items) {
+  std::vector<uint64_t> hashes;
+  for (const PackageItem &item : items)
+    hashes.push_back(HashBytes(item.data.data(), item.data.size()));
+  std::string block(DataCheckBytes(static_cast<int32_t>(items.size())), '\0');
+  EncodeDataCheck(hashes.data(), static_cast<int32_t>(hashes.size()), reinterpret_cast<unsigned char *>(&block[0]),
+                  block.size());
+  return block;
+}
+
+// A package as mkupdate writes it: with its data check block.
+inline std::string PackageBytesWithDataCheck(const std::vector<PackageItem> &items) {
+  return PackageBytes(items, DataCheckBlock(items));
 }

@@ -1,0 +1,88 @@
+// Encoding and validation of the data check block.
+#include "archive/data_check.h"
+
+#include <cstring>
+
+#include "archive/hash.h"
+#include "archive/package_format.h"
+
+const unsigned char kDataCheckMagic[kDataCheckMagicBytes] = {'U', 'D', 'C', 'K'};
+
+enum { kSelfHashBytes = kDataCheckHashBytes };
+
+bool IsDataCheckMalformed(DataCheckResult result) { return result != kDataCheckAbsent && result != kDataCheckValid; }
+
+const char *DescribeDataCheck(DataCheckResult result) {
+  switch (result) {
+  case kDataCheckAbsent:
+    return "no data check";
+  case kDataCheckValid:
+    return "data check present";
+  case kDataCheckWrongVersion:
+    return "the data check block has an unknown version";
+  case kDataCheckWrongCount:
+    return "the data check block counts a different number of entries than the trailer";
+  case kDataCheckWrongLength:
+    return "the data check block does not have the length its count needs";
+  case kDataCheckBadSelfHash:
+    return "the data check block is damaged (its own hash does not match)";
+  }
+  return "unknown data check result";
+}
+
+size_t DataCheckBytes(int32_t count) {
+  // Kept under half of SIZE_MAX so that callers may add a byte or two.
+  const size_t limit = SIZE_MAX / 2;
+  if (count <= 0 ||
+      static_cast<uint64_t>(count) > (limit - kDataCheckHeaderBytes - kSelfHashBytes) / kDataCheckHashBytes)
+    return 0;
+  return kDataCheckHeaderBytes + static_cast<size_t>(count) * kDataCheckHashBytes + kSelfHashBytes;
+}
+
+bool HasDataCheckMagic(const unsigned char *bytes, size_t length) {
+  return length >= kDataCheckMagicBytes && std::memcmp(bytes, kDataCheckMagic, kDataCheckMagicBytes) == 0;
+}
+
+static void WriteLe64(unsigned char *bytes, uint64_t value) {
+  WriteLe32(bytes, static_cast<uint32_t>(value));
+  WriteLe32(bytes + 4, static_cast<uint32_t>(value >> 32));
+}
+
+static uint64_t ReadLe64(const unsigned char *bytes) {
+  return static_cast<uint64_t>(ReadLe32(bytes + 4)) << 32 | ReadLe32(bytes);
+}
+
+size_t EncodeDataCheck(const uint64_t *hashes, int32_t count, unsigned char *out, size_t capacity) {
+  size_t total = DataCheckBytes(count);
+  if (total == 0 || total > capacity)
+    return 0;
+  std::memcpy(out, kDataCheckMagic, kDataCheckMagicBytes);
+  WriteLe32(out + 4, kDataCheckVersion);
+  WriteLe32(out + 8, static_cast<uint32_t>(count));
+  unsigned char *at = out + kDataCheckHeaderBytes;
+  for (int32_t n = 0; n < count; ++n, at += kDataCheckHashBytes)
+    WriteLe64(at, hashes[n]);
+  WriteLe64(at, HashBytes(out, total - kSelfHashBytes));
+  return total;
+}
+
+DataCheckResult DecodeDataCheck(const unsigned char *bytes, size_t length, int32_t count, uint64_t *hashes) {
+  if (!HasDataCheckMagic(bytes, length))
+    return kDataCheckAbsent;
+  if (length < kDataCheckHeaderBytes)
+    return kDataCheckWrongLength;
+  if (ReadLe32(bytes + 4) != kDataCheckVersion)
+    return kDataCheckWrongVersion;
+  if (count <= 0 || ReadLe32(bytes + 8) != static_cast<uint32_t>(count))
+    return kDataCheckWrongCount;
+  size_t total = DataCheckBytes(count);
+  if (total == 0 || length != total)
+    return kDataCheckWrongLength;
+  if (ReadLe64(bytes + total - kSelfHashBytes) != HashBytes(bytes, total - kSelfHashBytes))
+    return kDataCheckBadSelfHash;
+  if (hashes) {
+    for (int32_t n = 0; n < count; ++n)
+      hashes[n] = ReadLe64(bytes + kDataCheckHeaderBytes + static_cast<size_t>(n) * kDataCheckHashBytes);
+  }
+  return kDataCheckValid;
+}

@@ -1,0 +1,227 @@
+// The data check block and its hash: the bytes written, every way a block
+// is refused, and how the package reader treats packages with and without one.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "archive/data_check.h"
+#include "archive/hash.h"
+#include "archive/package_format.h"
+#include "package_bytes.h"
+
+namespace {
+
+const unsigned char *Bytes(const std::string &text) { return reinterpret_cast<const unsigned char *>(text.data()); }
+
+uint64_t Hash(const std::string &text) { return HashBytes(text.data(), text.size()); }
+
+std::string Le64(uint64_t value) {
+  return Le32(static_cast<uint32_t>(value)) + Le32(static_cast<uint32_t>(value >> 32));
+}
+
+std::string Encode(const std::vector<uint64_t> &hashes) {
+  std::string block(DataCheckBytes(static_cast<int32_t>(hashes.size())), '\0');
+  size_t written = EncodeDataCheck(hashes.data(), static_cast<int32_t>(hashes.size()),
+                                   reinterpret_cast<unsigned char *>(&block[0]), block.size());
+  EXPECT_EQ(block.size(), written);
+  return block;
+}
+
+DataCheckResult Decode(const std::string &block, int32_t count, std::vector<uint64_t> *hashes = nullptr) {
+  std::vector<uint64_t> local(static_cast<size_t>(count > 0 ? count : 0));
+  std::vector<uint64_t> &out = hashes ? *hashes : local;
+  out.assign(local.size(), 0);
+  return DecodeDataCheck(Bytes(block), block.size(), count, out.data());
+}
+
+TEST(Hash, IsXxh3SixtyFourWithSeedZero) {
+  // The published XXH3-64 values of "" and "abc".
+  EXPECT_EQ(0x2D06800538D394C2ull, Hash(""));
+  EXPECT_EQ(0x78AF5F94892F3950ull, Hash("abc"));
+}
+
+TEST(Hash, PiecesGiveTheDigestOfTheWhole) {
+  std::string data(1024 * 1024 + 1, '\0');
+  for (size_t i = 0; i < data.size(); ++i)
+    data[i] = static_cast<char>(i * 31 + i / 251);
+  // Cuts below, at and above XXH3's 240-byte short input and 256-byte buffer.
+  for (size_t piece : {size_t{1}, size_t{240}, size_t{241}, size_t{256}, size_t{4096}, data.size()}) {
+    DataHasher hasher;
+    InitDataHasher(&hasher);
+    for (size_t at = 0; at < data.size(); at += piece)
+      UpdateDataHasher(&hasher, data.data() + at, std::min(piece, data.size() - at));
+    EXPECT_EQ(Hash(data), DataHasherDigest(&hasher)) << piece;
+  }
+  DataHasher empty;
+  InitDataHasher(&empty);
+  UpdateDataHasher(&empty, nullptr, 0);
+  EXPECT_EQ(Hash(""), DataHasherDigest(&empty));
+}
+
+TEST(DataCheck, WritesTheLayoutAndRoundTrips) {
+  std::string block = Encode({Hash("abc"), 0, ~0ull});
+  ASSERT_EQ(20u + 8 * 3, block.size());
+  std::string header = std::string("UDCK") + Le32(1) + Le32(3);
+  std::string body = header + Le64(Hash("abc")) + Le64(0) + Le64(~0ull);
+  EXPECT_EQ(body + Le64(Hash(body)), block);
+  std::vector<uint64_t> hashes;
+  ASSERT_EQ(kDataCheckValid, Decode(block, 3, &hashes));
+  EXPECT_EQ((std::vector<uint64_t>{Hash("abc"), 0, ~0ull}), hashes);
+  // Validating alone needs no room for the hashes.
+  EXPECT_EQ(kDataCheckValid, DecodeDataCheck(Bytes(block), block.size(), 3, nullptr));
+}
+
+TEST(DataCheck, SizesAndRefusedEncodings) {
+  EXPECT_EQ(28u, DataCheckBytes(1));
+  EXPECT_EQ(0u, DataCheckBytes(0));
+  EXPECT_EQ(0u, DataCheckBytes(-1));
+  if (sizeof(size_t) == 4)
+    EXPECT_EQ(0u, DataCheckBytes(INT32_MAX));
+  uint64_t hash = 1;
+  unsigned char out[28];
+  EXPECT_EQ(0u, EncodeDataCheck(&hash, 1, out, sizeof out - 1));
+  EXPECT_EQ(28u, EncodeDataCheck(&hash, 1, out, sizeof out));
+}
+
+TEST(DataCheck, NoBytesOrNoMagicIsAnOldPackage) {
+  for (const std::string &gap : {std::string(), std::string("U"), std::string("UDC"), std::string("udck"),
+                                 std::string("XDCK") + Encode({1}).substr(4), std::string(40, '\0')}) {
+    DataCheckResult result = Decode(gap, 1);
+    EXPECT_EQ(kDataCheckAbsent, result) << gap.size();
+    EXPECT_FALSE(IsDataCheckMalformed(result));
+  }
+}
+
+std::string Flipped(std::string bytes, size_t at) {
+  bytes[at] = static_cast<char>(bytes[at] ^ 0x01);
+  return bytes;
+}
+
+TEST(DataCheck, EachMalformedKindIsRefused) {
+  const std::string good = Encode({Hash("a"), Hash("bc")});
+  std::string version_two = std::string("UDCK") + Le32(2) + good.substr(8);
+  struct Case {
+    const char *what;
+    std::string bytes;
+    int32_t count;
+    DataCheckResult expected;
+  } cases[] = {
+      {"version 2", version_two, 2, kDataCheckWrongVersion},
+      {"version 0", std::string("UDCK") + Le32(0) + good.substr(8), 2, kDataCheckWrongVersion},
+      {"count 2, trailer 3", good, 3, kDataCheckWrongCount},
+      {"count 2, trailer 1", good, 1, kDataCheckWrongCount},
+      {"magic only", "UDCK", 2, kDataCheckWrongLength},
+      {"header cut", good.substr(0, 11), 2, kDataCheckWrongLength},
+      {"one byte short", good.substr(0, good.size() - 1), 2, kDataCheckWrongLength},
+      {"one byte more", good + '\0', 2, kDataCheckWrongLength},
+      {"a hash damaged", Flipped(good, 12), 2, kDataCheckBadSelfHash},
+      {"the self hash damaged", Flipped(good, good.size() - 1), 2, kDataCheckBadSelfHash},
+  };
+  for (const Case &c : cases) {
+    DataCheckResult result = Decode(c.bytes, c.count);
+    EXPECT_EQ(c.expected, result) << c.what;
+    EXPECT_TRUE(IsDataCheckMalformed(result)) << c.what;
+  }
+  EXPECT_EQ(kDataCheckValid, Decode(good, 2));
+}
+
+// A package file held in memory, as the reader sees it.
+size_t ReadFromString(void *context, uint64_t offset, unsigned char *dest, size_t want) {
+  const std::string *bytes = static_cast<const std::string *>(context);
+  if (offset >= bytes->size())
+    return 0;
+  size_t take = std::min<uint64_t>(want, bytes->size() - offset);
+  std::memcpy(dest, bytes->data() + offset, take);
+  return take;
+}
+
+struct ReadResult {
+  PackageError error;
+  int32_t count;
+  int32_t bad_entry;
+  bool has_hashes;
+  std::vector<uint64_t> hashes;
+};
+
+ReadResult Read(const std::string &package) {
+  PackageSource source{ReadFromString, const_cast<std::string *>(&package), package.size()};
+  ArchiveEntry *entries = nullptr;
+  uint64_t *hashes = nullptr;
+  ReadResult result{kPackageOk, 0, -2, false, {}};
+  result.error = ReadPackageDirectory(source, &entries, &result.count, &result.bad_entry, &hashes);
+  result.has_hashes = hashes != nullptr;
+  if (hashes)
+    result.hashes.assign(hashes, hashes + result.count);
+  std::free(entries);
+  std::free(hashes);
+  return result;
+}
+
+const std::vector<PackageItem> kItems = {{"readme.txt", "hello"}, {"data\\a.bin", ""}, {"data\\b.bin", "bbbb"}};
+
+TEST(ReadPackageDirectory, HandsOutTheHashesOfAPackageWithADataCheck) {
+  ReadResult result = Read(PackageBytesWithDataCheck(kItems));
+  ASSERT_EQ(kPackageOk, result.error);
+  ASSERT_TRUE(result.has_hashes);
+  EXPECT_EQ((std::vector<uint64_t>{Hash("hello"), Hash(""), Hash("bbbb")}), result.hashes);
+}
+
+TEST(ReadPackageDirectory, APackageWithoutADataCheckLoadsAsBefore) {
+  // Nothing after the directory, or bytes there that are no block.
+  for (const std::string &gap : {std::string(), std::string("junk"), std::string(3, 'U'), std::string(100, '\xFF')}) {
+    ReadResult result = Read(PackageBytes(kItems, gap));
+    EXPECT_EQ(kPackageOk, result.error) << gap;
+    EXPECT_EQ(3, result.count);
+    EXPECT_FALSE(result.has_hashes);
+  }
+  // Callers that want no hashes read every package as they did.
+  std::string package = PackageBytesWithDataCheck(kItems);
+  PackageSource source{ReadFromString, &package, package.size()};
+  ArchiveEntry *entries = nullptr;
+  int32_t count = 0, bad_entry = -2;
+  ASSERT_EQ(kPackageOk, ReadPackageDirectory(source, &entries, &count, &bad_entry));
+  EXPECT_EQ(3, count);
+  std::free(entries);
+}
+
+TEST(ReadPackageDirectory, AMalformedDataCheckRefusesThePackage) {
+  std::string block = DataCheckBlock(kItems);
+  std::vector<PackageItem> two(kItems.begin(), kItems.begin() + 2);
+  struct Case {
+    const char *what;
+    std::string package;
+  } cases[] = {
+      {"damaged block", PackageBytes(kItems, Flipped(block, 20))},
+      {"block of another count", PackageBytes(kItems, DataCheckBlock(two))},
+      {"block cut short", PackageBytes(kItems, block.substr(0, block.size() - 1))},
+      {"bytes after the block", PackageBytes(kItems, block + "x")},
+      {"a megabyte after the block", PackageBytes(kItems, block + std::string(1 << 20, 'x'))},
+      {"unknown version", PackageBytes(kItems, "UDCK" + Le32(7) + block.substr(8))},
+  };
+  for (const Case &c : cases) {
+    ReadResult result = Read(c.package);
+    EXPECT_EQ(kPackageBadDataCheck, result.error) << c.what;
+    EXPECT_EQ(-1, result.bad_entry) << c.what;
+    EXPECT_FALSE(result.has_hashes) << c.what;
+  }
+  // Refused also for a caller that asks for no hashes.
+  std::string package = cases[0].package;
+  PackageSource source{ReadFromString, &package, package.size()};
+  ArchiveEntry *entries = nullptr;
+  int32_t count = 0, bad_entry = -2;
+  EXPECT_EQ(kPackageBadDataCheck, ReadPackageDirectory(source, &entries, &count, &bad_entry));
+  EXPECT_EQ(nullptr, entries);
+}
+
+TEST(ReadPackageDirectory, ADirectoryFaultIsReportedBeforeTheDataCheck) {
+  // The data check names no entry; a bad name still does.
+  std::vector<PackageItem> items = {{"ok.txt", "1"}, {"..\\x.dll", "2"}};
+  ReadResult result = Read(PackageBytesWithDataCheck(items));
+  EXPECT_EQ(kPackageUnsafeName, result.error);
+  EXPECT_EQ(1, result.bad_entry);
+}
+
+} // namespace
