@@ -1,5 +1,6 @@
 // The package builder: the bytes it writes, the order it chooses, the names
-// it refuses, and verification with the installer's own rules.
+// it refuses, packages of what changed against an old folder, and
+// verification with the installer's own rules and the data check.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -10,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/hash.h"
+#include "package_bytes.h"
 #include "tools/mkupdate/encoding.h"
 #include "tools/mkupdate/package_builder.h"
 
@@ -25,12 +28,14 @@ struct Scratch {
     fs::create_directories(root / "in");
   }
   ~Scratch() { fs::remove_all(root); }
-  void Add(const std::string &relative_utf8, const std::string &bytes) const {
-    fs::path path = root / "in" / fs::u8path(relative_utf8);
+  void Add(const std::string &relative_utf8, const std::string &bytes, const char *folder = "in") const {
+    fs::path path = root / folder / fs::u8path(relative_utf8);
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << bytes;
   }
+  void AddOld(const std::string &relative_utf8, const std::string &bytes) const { Add(relative_utf8, bytes, "old"); }
   std::string In() const { return (root / "in").string(); }
+  std::string Old() const { return (root / "old").string(); }
   std::string Out() const { return (root / "UPDATE.DAT").string(); }
 };
 
@@ -57,19 +62,26 @@ std::vector<std::string> Names(const PackageCheck &check) {
   return names;
 }
 
-TEST(Build, OneFileGivesTheThirtyThreeByteSample) {
+std::string Le64(uint64_t value) {
+  return Le32(static_cast<uint32_t>(value)) + Le32(static_cast<uint32_t>(value >> 32));
+}
+
+TEST(Build, OneFileGivesTheSampleWithItsDataCheck) {
   Scratch scratch;
   scratch.Add("a.txt", "abc");
   BuildReport report;
   ASSERT_TRUE(Build(scratch, &report)) << report.error;
-  // 61 62 63 | 05 "a.txt" 03 00 00 00 + 8 zero bytes | trailer 0, 3, 1.
-  const std::string expected = std::string("abc\x05"
-                                           "a.txt\x03",
-                                           10) +
-                               std::string(11, '\0') + std::string("\0\0\0\0\x03\0\0\0\x01\0\0\0", 12);
-  ASSERT_EQ(33u, expected.size());
+  // 61 62 63 | 05 "a.txt" 03 00 00 00 + 8 zero bytes | data check | trailer 0, 3, 1.
+  const std::string data_and_directory = std::string("abc\x05"
+                                                     "a.txt\x03",
+                                                     10) +
+                                         std::string(11, '\0');
+  const std::string check_body = "UDCK" + Le32(1) + Le32(1) + Le64(0x78AF5F94892F3950ull); // XXH3-64 of "abc"
+  const std::string expected = data_and_directory + check_body + Le64(HashBytes(check_body.data(), check_body.size())) +
+                               std::string("\0\0\0\0\x03\0\0\0\x01\0\0\0", 12);
+  ASSERT_EQ(61u, expected.size());
   EXPECT_EQ(expected, ReadAll(scratch.Out()));
-  EXPECT_EQ(33u, report.package_bytes);
+  EXPECT_EQ(61u, report.package_bytes);
   EXPECT_FALSE(fs::exists(scratch.Out() + ".part"));
 }
 
@@ -162,10 +174,13 @@ TEST(Build, ZeroLengthFilesAndLargeFilesRoundTrip) {
 
 TEST(Verify, RefusesWhatTheInstallerRefuses) {
   Scratch scratch;
-  scratch.Add("a.txt", "abc");
-  BuildReport report;
-  ASSERT_TRUE(Build(scratch, &report));
-  std::string good = ReadAll(scratch.Out());
+  // The 33-byte package of "a.txt" without a data check: the cuts below
+  // land on its trailer and names.
+  std::string good = PackageBytes({{"a.txt", "abc"}});
+  ASSERT_EQ(33u, good.size());
+  std::string checked = PackageBytesWithDataCheck({{"a.txt", "abc"}});
+  std::string damaged_check = checked;
+  damaged_check[21 + 12] ^= 0x01; // the hash of "a.txt" in the block
   struct Case {
     const char *what;
     std::string bytes;
@@ -177,6 +192,7 @@ TEST(Verify, RefusesWhatTheInstallerRefuses) {
       {"directory past the end", good.substr(0, 21) + std::string("\0\0\0\0\x40\0\0\0\x01\0\0\0", 12)},
       {"count too large", good.substr(0, 29) + std::string("\x02\0\0\0", 4)},
       {"unsafe name", good.substr(0, 4) + "..\\tx" + good.substr(9)},
+      {"damaged data check", damaged_check},
   };
   for (const Case &c : cases) {
     WriteAll(scratch.Out(), c.bytes);
@@ -205,6 +221,113 @@ TEST(Verify, ReportsDataPastTheEndAndEmptyNames) {
   ASSERT_TRUE(CheckPackage(scratch.Out(), &second));
   ASSERT_EQ(1u, second.problems.size());
   EXPECT_NE(std::string::npos, second.problems[0].find("empty"));
+}
+
+// Builds the scratch input into a package and flips one data byte of the
+// entry named victim.
+std::string BuildAndDamage(const Scratch &scratch, const std::string &victim) {
+  BuildReport report;
+  EXPECT_TRUE(Build(scratch, &report)) << report.error;
+  PackageCheck check;
+  EXPECT_TRUE(CheckPackage(scratch.Out(), &check));
+  std::string package = ReadAll(scratch.Out());
+  for (const ListedEntry &entry : check.entries) {
+    if (entry.name == victim)
+      package[entry.offset + entry.size / 2] ^= 0x20;
+  }
+  return package;
+}
+
+TEST(Verify, NamesTheEntryWhoseDataWasDamaged) {
+  Scratch scratch;
+  scratch.Add("readme.txt", "hello");
+  scratch.Add("data/script.dat", std::string(5000, 's'));
+  scratch.Add("data/empty.bin", "");
+  BuildReport report;
+  ASSERT_TRUE(Build(scratch, &report)) << report.error;
+  PackageCheck sound;
+  ASSERT_TRUE(CheckPackage(scratch.Out(), &sound));
+  EXPECT_EQ(3u, sound.hashes.size());
+  ASSERT_TRUE(CheckPackageData(scratch.Out(), &sound));
+  EXPECT_TRUE(sound.problems.empty());
+
+  WriteAll(scratch.Out(), BuildAndDamage(scratch, "data\\script.dat"));
+  PackageCheck check;
+  ASSERT_TRUE(CheckPackage(scratch.Out(), &check));
+  EXPECT_TRUE(check.problems.empty()); // the directory is sound; only the data is not
+  ASSERT_TRUE(CheckPackageData(scratch.Out(), &check));
+  ASSERT_EQ(1u, check.damaged.size());
+  EXPECT_EQ("data\\script.dat", check.entries[check.damaged[0]].name);
+  ASSERT_EQ(1u, check.problems.size());
+  EXPECT_NE(std::string::npos, check.problems[0].find("data\\script.dat"));
+}
+
+TEST(Verify, APackageWithoutADataCheckIsCheckedAsBefore) {
+  Scratch scratch;
+  WriteAll(scratch.Out(), PackageBytes({{"a.txt", "abc"}}));
+  PackageCheck check;
+  ASSERT_TRUE(CheckPackage(scratch.Out(), &check));
+  EXPECT_TRUE(check.hashes.empty());
+  ASSERT_TRUE(CheckPackageData(scratch.Out(), &check));
+  EXPECT_TRUE(check.problems.empty());
+  EXPECT_EQ(1u, check.entries.size());
+}
+
+bool BuildAgainstOld(const Scratch &scratch, BuildReport *report, BaseDiff *diff) {
+  std::vector<PackFile> files;
+  if (!CollectPackFiles(scratch.In(), &files, report) ||
+      !KeepChangedFiles(scratch.Old(), scratch.In(), &files, diff, report))
+    return false;
+  WarnAboutUncreatedDirectories(files, report, diff->existing_folders);
+  return WritePackage(files, scratch.Out(), report, nullptr);
+}
+
+TEST(BuildAgainstOld, PacksOnlyWhatChangedAndWarnsAboutRemovedFiles) {
+  Scratch scratch;
+  scratch.AddOld("same.txt", "same");
+  scratch.AddOld("longer.txt", "old");
+  scratch.AddOld("data/same_size.bin", "abc");
+  scratch.AddOld("data/gone.bin", "g");
+  scratch.Add("same.txt", "same");
+  scratch.Add("longer.txt", "newer");
+  scratch.Add("data/same_size.bin", "abd");
+  scratch.Add("data/new.bin", "n");
+  BuildReport report;
+  BaseDiff diff;
+  ASSERT_TRUE(BuildAgainstOld(scratch, &report, &diff)) << report.error;
+  PackageCheck check;
+  ASSERT_TRUE(CheckPackage(scratch.Out(), &check));
+  EXPECT_EQ((std::vector<std::string>{"longer.txt", "data\\new.bin", "data\\same_size.bin"}), Names(check));
+  EXPECT_EQ((std::vector<std::string>{"data/new.bin"}), diff.added);
+  EXPECT_EQ((std::vector<std::string>{"longer.txt", "data/same_size.bin"}), diff.changed);
+  EXPECT_EQ((std::vector<std::string>{"same.txt"}), diff.unchanged);
+  EXPECT_EQ((std::vector<std::string>{"data/gone.bin"}), diff.removed);
+  ASSERT_EQ(1u, report.warnings.size());
+  EXPECT_NE(std::string::npos, report.warnings[0].find("data/gone.bin"));
+}
+
+TEST(BuildAgainstOld, FoldersOfTheOldFolderNeedNoFileToCreateThem) {
+  Scratch scratch;
+  scratch.AddOld("data/x.bin", "x");
+  scratch.Add("data/x.bin", "x");
+  scratch.Add("data/sub/y.bin", "y");  // data exists in the game: sub is created by y.bin
+  scratch.Add("other/sub/z.bin", "z"); // no file creates other
+  BuildReport report;
+  BaseDiff diff;
+  ASSERT_TRUE(BuildAgainstOld(scratch, &report, &diff)) << report.error;
+  ASSERT_EQ(1u, report.warnings.size());
+  EXPECT_NE(std::string::npos, report.warnings[0].find("\"other\""));
+}
+
+TEST(BuildAgainstOld, NothingChangedIsAnError) {
+  Scratch scratch;
+  scratch.AddOld("a.txt", "a");
+  scratch.Add("a.txt", "a");
+  BuildReport report;
+  BaseDiff diff;
+  EXPECT_FALSE(BuildAgainstOld(scratch, &report, &diff));
+  EXPECT_NE(std::string::npos, report.error.find("nothing to pack"));
+  EXPECT_FALSE(fs::exists(scratch.Out()));
 }
 
 TEST(Encoding, ConvertsExactlyOrNotAtAll) {

@@ -2,6 +2,8 @@
 // page functions when mkupdate itself is built for Windows.
 #include "tools/mkupdate/encoding.h"
 
+#include <cstdio>
+
 #ifdef _WIN32
 #include <windows.h>
 
@@ -71,3 +73,18 @@ static bool ConvertExactly(const std::string &in, bool to_cp932, std::string *ou
 bool Utf8ToCp932(const std::string &utf8, std::string *cp932) { return ConvertExactly(utf8, true, cp932); }
 
 bool Cp932ToUtf8(const std::string &cp932, std::string *utf8) { return ConvertExactly(cp932, false, utf8); }
+
+std::string PrintableName(const std::string &cp932) {
+  std::string utf8;
+  if (Cp932ToUtf8(cp932, &utf8))
+    return utf8;
+  std::string escaped;
+  for (unsigned char c : cp932) {
+    char hex[8];
+    if (c >= 0x20 && c < 0x7F)
+      escaped += static_cast<char>(c);
+    else if (std::snprintf(hex, sizeof hex, "\\x%02X", c) == 4)
+      escaped += hex;
+  }
+  return escaped;
+}

@@ -10,13 +10,19 @@
 
 static const char kUsage[] = "usage:\n"
                              "  mkupdate build FOLDER -o UPDATE.DAT   pack every file under FOLDER\n"
+                             "  mkupdate build --base OLD NEW -o UPDATE.DAT\n"
+                             "                                        pack only the files of NEW that OLD lacks or\n"
+                             "                                        holds with other bytes\n"
                              "  mkupdate list UPDATE.DAT              show the entries of a package\n"
-                             "  mkupdate verify UPDATE.DAT            check a package as the installer will\n"
+                             "  mkupdate verify UPDATE.DAT            check a package as the installer will, and\n"
+                             "                                        its data against its data check\n"
                              "  mkupdate --help                       this text\n"
                              "\n"
                              "File names are converted from UTF-8 to code page 932 and stored with '\\'\n"
                              "separators, shallower files first. Names must have a code page 932 form and\n"
-                             "fit in 255 bytes; files must be smaller than 4 GiB.\n";
+                             "fit in 255 bytes; files must be smaller than 4 GiB. Every package carries an\n"
+                             "XXH3-64 hash of each file's data. Exit status: 0 done, 1 failed (or, for\n"
+                             "verify, the package is refused or damaged), 2 wrong usage.\n";
 
 static int Usage(const char *problem) {
   if (problem)
@@ -38,14 +44,30 @@ static void ShowProgress(uint64_t done, uint64_t total) {
   }
 }
 
-static int Build(const std::string &folder, const std::string &output) {
+// What a build against an old folder packed and left out.
+static void PrintBaseDiff(const BaseDiff &diff) {
+  for (const std::string &name : diff.added)
+    std::printf("packed (new): %s\n", name.c_str());
+  for (const std::string &name : diff.changed)
+    std::printf("packed (changed): %s\n", name.c_str());
+  for (const std::string &name : diff.unchanged)
+    std::printf("skipped (unchanged): %s\n", name.c_str());
+}
+
+// base empty: pack the whole folder; else only what differs from base.
+static int Build(const std::string &folder, const std::string &base, const std::string &output) {
   std::vector<PackFile> files;
   BuildReport report;
+  BaseDiff diff;
   bool ok = CollectPackFiles(folder, &files, &report);
+  if (ok && !base.empty())
+    ok = KeepChangedFiles(base, folder, &files, &diff, &report);
   if (ok)
-    WarnAboutUncreatedDirectories(files, &report);
+    WarnAboutUncreatedDirectories(files, &report, diff.existing_folders);
   for (const std::string &warning : report.warnings)
     std::fprintf(stderr, "mkupdate: warning: %s\n", warning.c_str());
+  if (ok && !base.empty())
+    PrintBaseDiff(diff);
   if (ok)
     ok = WritePackage(files, output, &report, ShowProgress);
   if (!ok) {
@@ -57,40 +79,59 @@ static int Build(const std::string &folder, const std::string &output) {
   return 0;
 }
 
-static std::string Printable(const std::string &cp932) {
-  std::string utf8;
-  if (Cp932ToUtf8(cp932, &utf8))
-    return utf8;
-  std::string escaped;
-  for (unsigned char c : cp932) {
-    char hex[8];
-    if (c >= 0x20 && c < 0x7F)
-      escaped += static_cast<char>(c);
-    else if (std::snprintf(hex, sizeof hex, "\\x%02X", c) > 0)
-      escaped += hex;
-  }
-  return escaped;
-}
-
 static int ListOrVerify(const std::string &path, bool verify) {
   PackageCheck check;
   bool read = CheckPackage(path, &check);
+  if (read && verify)
+    read = CheckPackageData(path, &check);
   if (read && !verify) {
     for (const ListedEntry &entry : check.entries)
       std::printf("%12lu  %12llu  %s\n", static_cast<unsigned long>(entry.size),
-                  static_cast<unsigned long long>(entry.offset), Printable(entry.name).c_str());
+                  static_cast<unsigned long long>(entry.offset), PrintableName(entry.name).c_str());
+    std::printf("data check: %s\n", check.hashes.empty() ? "none" : "XXH3-64 of each entry's data");
   }
   for (const std::string &problem : check.problems)
     std::fprintf(stderr, "mkupdate: %s: %s\n", path.c_str(), problem.c_str());
   if (!read || !check.problems.empty()) {
-    if (verify)
+    // Damaged entries are problems of their own: the package was sound when built.
+    bool refused = !read || check.problems.size() > check.damaged.size();
+    if (verify && refused)
       std::fprintf(stderr, "mkupdate: %s: the installer would refuse or fail on this package\n", path.c_str());
+    if (verify && !check.damaged.empty())
+      std::fprintf(stderr, "mkupdate: %s: %zu of %zu entries damaged since the package was built: do not ship it\n",
+                   path.c_str(), check.damaged.size(), check.entries.size());
     return 1;
   }
   if (verify)
-    std::printf("%s: ok, %zu entries, %llu bytes\n", path.c_str(), check.entries.size(),
-                static_cast<unsigned long long>(check.file_size));
+    std::printf("%s: ok, %zu entries, %llu bytes, %s\n", path.c_str(), check.entries.size(),
+                static_cast<unsigned long long>(check.file_size),
+                check.hashes.empty() ? "no data check (its data cannot be checked)" : "data matches its data check");
   return 0;
+}
+
+struct BuildArgs {
+  std::string folder, base, output;
+};
+
+// build [--base OLD] FOLDER -o OUTPUT, the options in any order.
+static bool ParseBuildArgs(const std::vector<std::string> &args, BuildArgs *build) {
+  bool have_folder = false, have_output = false, have_base = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    bool has_value = i + 1 < args.size();
+    if (args[i] == "-o" && has_value && !have_output) {
+      build->output = args[++i];
+      have_output = true;
+    } else if (args[i] == "--base" && has_value && !have_base) {
+      build->base = args[++i];
+      have_base = true;
+    } else if (args[i] != "-o" && args[i] != "--base" && !have_folder) {
+      build->folder = args[i];
+      have_folder = true;
+    } else {
+      return false;
+    }
+  }
+  return have_folder && have_output && (!have_base || !build->base.empty());
 }
 
 int main(int argc, char **argv) {
@@ -101,11 +142,10 @@ int main(int argc, char **argv) {
   if (command == "--help" || command == "-h" || command == "help")
     return Usage(nullptr);
   if (command == "build") {
-    if (args.size() == 4 && args[2] == "-o")
-      return Build(args[1], args[3]);
-    if (args.size() == 4 && args[1] == "-o")
-      return Build(args[3], args[2]);
-    return Usage("build needs a folder and -o OUTPUT");
+    BuildArgs build;
+    if (!ParseBuildArgs(args, &build))
+      return Usage("build needs a folder and -o OUTPUT (and, with --base, the old folder first)");
+    return Build(build.folder, build.base, build.output);
   }
   if ((command == "list" || command == "verify") && args.size() == 2)
     return ListOrVerify(args[1], command == "verify");

@@ -1,15 +1,18 @@
-// Building, listing and verifying packages; the byte rules come from the
-// program's own package code.
+// Building, listing and verifying packages; the byte rules and the data
+// check come from the program's own package code.
 #include "tools/mkupdate/package_builder.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <set>
 #include <system_error>
 
+#include "archive/data_check.h"
+#include "archive/hash.h"
 #include "archive/package_format.h"
 #include "common/cp932.h"
 #include "tools/mkupdate/encoding.h"
@@ -38,21 +41,30 @@ static FILE *OpenForReading(const fs::path &path) {
 
 static size_t Depth(const std::string &name) { return static_cast<size_t>(std::count(name.begin(), name.end(), '\\')); }
 
-// The package name of a relative path: UTF-8 components to code page 932.
+// UTF-8 components to code page 932, joined with '\'; false when one has no
+// code page 932 form.
+static bool ConvertRelativeName(const fs::path &relative, std::string *name) {
+  name->clear();
+  for (const fs::path &part : relative) {
+    std::string converted;
+    if (!Utf8ToCp932(part.u8string(), &converted))
+      return false;
+    if (!name->empty())
+      *name += '\\';
+    *name += converted;
+  }
+  return true;
+}
+
+// The package name of a relative path, refused as a package must refuse it.
 static bool PackageNameOf(const fs::path &relative, PackFile *file, BuildReport *report) {
   std::string name;
-  for (const fs::path &part : relative) {
-    std::string utf8 = part.u8string();
-    std::string converted;
-    if (!Utf8ToCp932(utf8, &converted)) {
-      report->error = "\"" + relative.u8string() + "\": the name has no code page 932 form";
-      return false;
-    }
-    if (!name.empty())
-      name += '\\';
-    name += converted;
+  if (!ConvertRelativeName(relative, &name)) {
+    report->error = "\"" + relative.u8string() + "\": the name has no code page 932 form";
+    return false;
   }
   file->name = name;
+  file->relative = relative;
   file->display = relative.u8string();
   if (name.size() > kMaxNameBytes) {
     report->error = "\"" + file->display + "\": the name is " + std::to_string(name.size()) +
@@ -131,8 +143,10 @@ static std::string FolderOf(const std::string &name) {
   return cut < 0 ? std::string() : name.substr(0, static_cast<size_t>(cut));
 }
 
-void WarnAboutUncreatedDirectories(const std::vector<PackFile> &files, BuildReport *report) {
-  std::set<std::string> creatable{""};
+void WarnAboutUncreatedDirectories(const std::vector<PackFile> &files, BuildReport *report,
+                                   const std::set<std::string> &existing_folders) {
+  std::set<std::string> creatable = existing_folders;
+  creatable.insert("");
   std::set<std::string> warned;
   for (const PackFile &file : files) {
     // Every level of the file's folder must be there when the file comes.
@@ -158,6 +172,118 @@ void WarnAboutUncreatedDirectories(const std::vector<PackFile> &files, BuildRepo
   }
 }
 
+// Whether two files of the given size hold the same bytes; false with
+// *error set when one cannot be read.
+static bool SameBytes(const fs::path &a, const fs::path &b, uint64_t size, bool *same, std::string *error) {
+  FilePtr in_a(OpenForReading(a));
+  FilePtr in_b(OpenForReading(b));
+  if (!in_a || !in_b) {
+    *error = "cannot read \"" + (in_a ? b : a).u8string() + "\"";
+    return false;
+  }
+  std::unique_ptr<char[]> buffer_a(new char[kCopyBytes]);
+  std::unique_ptr<char[]> buffer_b(new char[kCopyBytes]);
+  *same = true;
+  for (uint64_t done = 0; done < size && *same;) {
+    size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyBytes, size - done));
+    if (std::fread(buffer_a.get(), 1, want, in_a.get()) != want ||
+        std::fread(buffer_b.get(), 1, want, in_b.get()) != want) {
+      *error = "\"" + a.u8string() + "\" or \"" + b.u8string() + "\" changed or could not be read while comparing";
+      return false;
+    }
+    *same = std::memcmp(buffer_a.get(), buffer_b.get(), want) == 0;
+    done += want;
+  }
+  return true;
+}
+
+// Whether the new file differs from the old folder's file of the same path
+// (a missing or non-regular old file differs). *added when it is missing.
+static bool DiffersFromBase(const PackFile &file, const fs::path &base, bool *differs, bool *added,
+                            std::string *error) {
+  fs::path old_path = base / file.relative;
+  std::error_code ec;
+  *added = !fs::is_regular_file(old_path, ec);
+  if (*added) {
+    *differs = true;
+    return true;
+  }
+  uint64_t old_size = fs::file_size(old_path, ec);
+  if (ec) {
+    *error = "\"" + old_path.u8string() + "\": " + ec.message();
+    return false;
+  }
+  if (old_size != file.size) {
+    *differs = true;
+    return true;
+  }
+  bool same = false;
+  if (!SameBytes(file.source, old_path, file.size, &same, error))
+    return false;
+  *differs = !same;
+  return true;
+}
+
+// Walks the old folder: its folders as package names (those without a code
+// page 932 form can't hold a packed file and are left out), and its files
+// that the new folder no longer has.
+static bool SurveyBaseFolder(const fs::path &base, const fs::path &new_folder, BaseDiff *diff, BuildReport *report) {
+  std::error_code ec;
+  fs::recursive_directory_iterator it(base, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    const fs::directory_entry &entry = *it;
+    fs::path relative = entry.path().lexically_relative(base);
+    if (entry.is_directory(ec)) {
+      std::string name;
+      if (ConvertRelativeName(relative, &name))
+        diff->existing_folders.insert(name);
+      continue;
+    }
+    if (!entry.is_regular_file(ec) || fs::is_regular_file(new_folder / relative, ec))
+      continue;
+    diff->removed.push_back(relative.u8string());
+  }
+  if (ec) {
+    report->error = "\"" + base.u8string() + "\": " + ec.message();
+    return false;
+  }
+  std::sort(diff->removed.begin(), diff->removed.end()); // the walk's order is the file system's
+  for (const std::string &name : diff->removed)
+    report->warnings.push_back("\"" + name +
+                               "\" is in the old folder but not in the new one: a package can't delete files, "
+                               "so it stays in the game's folder");
+  return true;
+}
+
+bool KeepChangedFiles(const std::string &base_folder, const std::string &new_folder, std::vector<PackFile> *files,
+                      BaseDiff *diff, BuildReport *report) {
+  std::error_code ec;
+  if (!fs::is_directory(base_folder, ec)) {
+    report->error = "\"" + base_folder + "\" is not a folder";
+    return false;
+  }
+  if (!SurveyBaseFolder(base_folder, new_folder, diff, report))
+    return false;
+  std::vector<PackFile> kept;
+  for (const PackFile &file : *files) {
+    bool differs = false, added = false;
+    if (!DiffersFromBase(file, base_folder, &differs, &added, &report->error))
+      return false;
+    if (!differs) {
+      diff->unchanged.push_back(file.display);
+      continue;
+    }
+    (added ? diff->added : diff->changed).push_back(file.display);
+    kept.push_back(file);
+  }
+  if (kept.empty()) {
+    report->error = "nothing to pack: every file of \"" + new_folder + "\" is the same in \"" + base_folder + "\"";
+    return false;
+  }
+  *files = kept;
+  return true;
+}
+
 static bool WriteAll(FILE *out, const void *bytes, size_t length) {
   return length == 0 || std::fwrite(bytes, 1, length, out) == length;
 }
@@ -175,6 +301,7 @@ bool WritePackage(const std::vector<PackFile> &files, const std::string &output,
   }
   std::unique_ptr<char[]> buffer(new char[kCopyBytes]);
   std::string directory;
+  std::vector<uint64_t> hashes;
   uint64_t offset = 0;
   bool ok = true;
   for (const PackFile &file : files) {
@@ -184,6 +311,9 @@ bool WritePackage(const std::vector<PackFile> &files, const std::string &output,
       ok = false;
       break;
     }
+    // Hashed as copied: the bytes in the package are the bytes hashed.
+    DataHasher hasher;
+    InitDataHasher(&hasher);
     uint64_t copied = 0;
     while (copied < file.size) {
       size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyBytes, file.size - copied));
@@ -193,6 +323,7 @@ bool WritePackage(const std::vector<PackFile> &files, const std::string &output,
         ok = false;
         break;
       }
+      UpdateDataHasher(&hasher, buffer.get(), got);
       if (!WriteAll(out.get(), buffer.get(), got)) {
         report->error = "cannot write \"" + temp + "\" (disk full?)";
         ok = false;
@@ -208,13 +339,24 @@ bool WritePackage(const std::vector<PackFile> &files, const std::string &output,
     size_t record_bytes =
         EncodeEntry(file.name.data(), file.name.size(), static_cast<uint32_t>(file.size), offset, record);
     directory.append(reinterpret_cast<const char *>(record), record_bytes);
+    hashes.push_back(DataHasherDigest(&hasher));
     offset += file.size;
+  }
+  std::vector<unsigned char> data_check;
+  if (ok) {
+    int32_t count = static_cast<int32_t>(files.size());
+    data_check.resize(DataCheckBytes(count));
+    ok = !data_check.empty() &&
+         EncodeDataCheck(hashes.data(), count, data_check.data(), data_check.size()) == data_check.size();
+    if (!ok)
+      report->error = "too many files for a data check block";
   }
   if (ok) {
     PackageTrailer trailer{offset, static_cast<int32_t>(files.size())};
     unsigned char trailer_bytes[kTrailerBytes];
     EncodeTrailer(trailer, trailer_bytes);
-    ok = WriteAll(out.get(), directory.data(), directory.size()) && WriteAll(out.get(), trailer_bytes, kTrailerBytes);
+    ok = WriteAll(out.get(), directory.data(), directory.size()) &&
+         WriteAll(out.get(), data_check.data(), data_check.size()) && WriteAll(out.get(), trailer_bytes, kTrailerBytes);
     ok = ok && std::fflush(out.get()) == 0;
     if (!ok)
       report->error = "cannot write \"" + temp + "\" (disk full?)";
@@ -236,7 +378,7 @@ bool WritePackage(const std::vector<PackFile> &files, const std::string &output,
     fs::remove(temp, ec);
     return false;
   }
-  report->package_bytes = offset + directory.size() + kTrailerBytes;
+  report->package_bytes = offset + directory.size() + data_check.size() + kTrailerBytes;
   report->entry_count = files.size();
   return true;
 }
@@ -265,15 +407,19 @@ bool CheckPackage(const std::string &path, PackageCheck *check) {
   check->file_size = file_size;
   PackageSource source{ReadFromStdioAt, in.get(), file_size};
   ArchiveEntry *entries = nullptr;
+  uint64_t *hashes = nullptr;
   int32_t count = 0;
   int32_t bad_entry = -1;
-  PackageError error = ReadPackageDirectory(source, &entries, &count, &bad_entry);
+  PackageError error = ReadPackageDirectory(source, &entries, &count, &bad_entry, &hashes);
   if (error != kPackageOk) {
     std::string where = bad_entry >= 0 ? "entry " + std::to_string(bad_entry) + ": " : "";
     check->problems.push_back(where + DescribePackageError(error));
     return false;
   }
   std::unique_ptr<ArchiveEntry, decltype(&std::free)> owned(entries, &std::free);
+  std::unique_ptr<uint64_t, decltype(&std::free)> owned_hashes(hashes, &std::free);
+  if (hashes)
+    check->hashes.assign(hashes, hashes + count);
   for (int32_t i = 0; i < count; ++i) {
     const ArchiveEntry &entry = entries[i];
     ListedEntry listed{entry.name, entry.size, EntryDataOffset(entry)};
@@ -282,6 +428,50 @@ bool CheckPackage(const std::string &path, PackageCheck *check) {
     if (listed.offset > file_size || entry.size > file_size - listed.offset)
       check->problems.push_back("entry " + std::to_string(i) + ": its data lies past the end of the file");
     check->entries.push_back(listed);
+  }
+  return true;
+}
+
+// XXH3-64 of size bytes at offset; false when they cannot all be read.
+static bool HashFileRange(FILE *file, uint64_t offset, uint64_t size, char *buffer, uint64_t *hash) {
+  if (!SeekFile(file, offset))
+    return false;
+  DataHasher hasher;
+  InitDataHasher(&hasher);
+  for (uint64_t done = 0; done < size;) {
+    size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyBytes, size - done));
+    if (std::fread(buffer, 1, want, file) != want)
+      return false;
+    UpdateDataHasher(&hasher, buffer, want);
+    done += want;
+  }
+  *hash = DataHasherDigest(&hasher);
+  return true;
+}
+
+bool CheckPackageData(const std::string &path, PackageCheck *check) {
+  if (check->hashes.empty())
+    return true;
+  FilePtr in(std::fopen(path.c_str(), "rb"));
+  if (!in) {
+    check->problems.push_back(std::string("\"") + path + "\": " + DescribePackageError(kPackageCannotOpen));
+    return false;
+  }
+  std::unique_ptr<char[]> buffer(new char[kCopyBytes]);
+  for (size_t i = 0; i < check->entries.size() && i < check->hashes.size(); ++i) {
+    const ListedEntry &entry = check->entries[i];
+    if (entry.offset > check->file_size || entry.size > check->file_size - entry.offset)
+      continue; // CheckPackage has reported it
+    uint64_t hash = 0;
+    std::string where = "entry " + std::to_string(i) + " \"" + PrintableName(entry.name) + "\": ";
+    if (!HashFileRange(in.get(), entry.offset, entry.size, buffer.get(), &hash)) {
+      check->problems.push_back(where + "its data could not be read");
+      return false;
+    }
+    if (hash != check->hashes[i]) {
+      check->damaged.push_back(i);
+      check->problems.push_back(where + "its data does not match the data check: damaged");
+    }
   }
   return true;
 }
