@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo: installs what is missing, builds, makes a sample package with
-# mkupdate, prepares a sample game install in the project's Wine prefix and
-# runs update.exe on it. With a desktop (DISPLAY set) the windows are the
+# mkupdate, prepares a sample game install in the project's Wine prefix (at
+# G:\Games\lumerant_qen, on a drive G: of its own, as a player would have it)
+# and runs update.exe on it. With a desktop (DISPLAY set) the windows are the
 # player's to answer; without one they run under Xvfb and a driver answers
 # them. Ends with what changed in the sample game folder.
 set -euo pipefail
@@ -27,10 +28,14 @@ python3 -c "import sys; sys.stdout.buffer.write(bytes(range(7, 256)) * (32 * 102
 "$UPD_BUILD_DIR/native/tools/mkupdate/mkupdate" build "$demo/package" -o "$demo/dist/UPDATE.DAT"
 cp "$win/driver/update.exe" "$demo/dist/"
 
-# The game as installed: its files and an uninstall list naming them.
-cp -r "$root/demo/game" "$demo/game"
-game_win="Z:$(echo "$demo/game" | tr / '\\')"
-python3 - "$demo/game" "$game_win" <<'PY'
+# The game as installed: its files and an uninstall list naming them, in a
+# folder that the session's drive G: shows as G:\Games\lumerant_qen.
+drive_g=$demo/drive-g
+game=$drive_g/Games/lumerant_qen
+game_win='G:\Games\lumerant_qen'
+mkdir -p "$(dirname "$game")"
+cp -r "$root/demo/game" "$game"
+python3 - "$game" "$game_win" <<'PY'
 import os, sys
 root, win = sys.argv[1], sys.argv[2]
 entries = [b"D" + (win + "\\data").encode("cp932")]
@@ -41,16 +46,21 @@ for folder, _, files in sorted(os.walk(root)):
 with open(os.path.join(root, "uinst.dat"), "wb") as out:
     out.write(b"".join(e + b"\0" for e in entries) + b"\0")
 PY
-snapshot() { (cd "$demo/game" && find . -type f -exec sha1sum {} + | sort -k2); }
+snapshot() { (cd "$game" && find . -type f -exec sha1sum {} + | sort -k2); }
 snapshot >"$demo/before.txt"
 
 if [ -n "${DISPLAY:-}" ] && [ -z "${UPD_DEMO_HEADLESS:-}" ]; then
   export UPD_USE_DESKTOP=1
 fi
+upd_want_fixed_drive g "$drive_g"
 upd_start_session
+if [ "$(realpath -m "$(winepath -u "$game_win" 2>/dev/null | tr -d '\r')")" != "$(realpath "$game")" ]; then
+  echo "demo: Wine does not show $game as $game_win" >&2
+  exit 1
+fi
 wine reg add 'HKCU\Software\TALVERA\lumerant_qen' /v DataDir /d "$game_win" /f >/dev/null 2>&1
 
-echo "demo: running update.exe from $demo/dist on the game in $demo/game"
+echo "demo: running update.exe from $demo/dist on the game in $game_win ($game)"
 if [ -n "${UPD_USE_DESKTOP:-}" ]; then
   (cd "$demo/dist" && wine update.exe) || true
 else

@@ -4,8 +4,15 @@
 #   n: a network drive         t: a fixed drive of 5 MiB (tmpfs, needs root)
 #   q: no drive at all
 # The test programs check these types themselves and say so when one is wrong.
+# A script may ask for more fixed drives (the demo's G:) before it starts the
+# session; their links go when the session ends.
 UPD_DRIVES_DIR=${UPD_DRIVES_DIR:-$UPD_BUILD_DIR/drives}
 UPD_SMALL_DRIVE_MIB=5
+UPD_FIXED_DRIVES=() # letter, folder, letter, folder...
+
+upd_want_fixed_drive() { # letter, folder
+  UPD_FIXED_DRIVES+=("$1" "$2")
+}
 
 upd_link_drive() { # letter, folder
   mkdir -p "$2"
@@ -29,10 +36,19 @@ upd_setup_drives() {
   wine reg add "$key" /v n: /d network /f >/dev/null 2>&1
   wine reg add "$key" /v t: /d hd /f >/dev/null 2>&1
   wine reg delete "$key" /v q: /f >/dev/null 2>&1 || true
+  local i
+  for ((i = 0; i < ${#UPD_FIXED_DRIVES[@]}; i += 2)); do
+    upd_link_drive "${UPD_FIXED_DRIVES[i]}" "${UPD_FIXED_DRIVES[i + 1]}"
+    wine reg add "$key" /v "${UPD_FIXED_DRIVES[i]}:" /d hd /f >/dev/null 2>&1
+  done
   wineserver -w
 }
 
 upd_teardown_drives() {
+  local i
+  for ((i = 0; i < ${#UPD_FIXED_DRIVES[@]}; i += 2)); do
+    rm -f "$WINEPREFIX/dosdevices/${UPD_FIXED_DRIVES[i]}:"
+  done
   if mountpoint -q "$UPD_DRIVES_DIR/small" 2>/dev/null; then
     umount "$UPD_DRIVES_DIR/small" || true
   fi
