@@ -11,14 +11,14 @@ source "$root/scripts/lib/wine-session.sh"
 source "$root/scripts/lib/bench-extract.sh"
 source "$root/scripts/lib/bench-run.sh"
 # The one build of this command: the benchmarks below only run.
-cmake --build "$UPD_BUILD_DIR/win" --target bench -j"$(nproc)" >/dev/null
+cmake --build "$UPD_WIN_TREE" --target bench -j"$(nproc)" >/dev/null
 
 wanted() { [ -z "$only" ] || [ "$only" = "$1" ]; }
 
 run_in_session() (
   upd_start_session
   echo "== $1"
-  wine "$UPD_BUILD_DIR/win/bench/$1.exe"
+  wine "$UPD_WIN_TREE/bench/$1.exe"
 )
 if wanted loader; then run_in_session bench_loader; fi
 if wanted list; then run_in_session bench_uninstall_list; fi

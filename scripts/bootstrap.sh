@@ -5,7 +5,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/lib/install.sh"
 
-need_pkgs=(cmake g++ make libgtest-dev googletest g++-mingw-w64-i686 mingw-w64-tools
+need_pkgs=(cmake g++ make libgtest-dev googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix mingw-w64-tools
   wine wine32:i386 wine64 xvfb xdotool x11-utils fonts-ipafont-gothic fonts-wine imagemagick
   clang-format locales bc libxxhash-dev)
 

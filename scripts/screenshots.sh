@@ -7,10 +7,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/lib/wine-session.sh"
 upd_start_session
-shots="$UPD_BUILD_DIR/win/screenshots"
+shots="$UPD_WIN_TREE/screenshots"
 rm -rf "$shots"
 for test in confirm_dialog progress_dialog; do
-  wine "$UPD_BUILD_DIR/win/tests/windows/win_test_$test.exe" >/dev/null </dev/null
+  wine "$UPD_WIN_TREE/tests/windows/win_test_$test.exe" >/dev/null </dev/null
 done
 mkdir -p "$root/docs/screenshots"
 for bmp in "$shots"/*.bmp; do

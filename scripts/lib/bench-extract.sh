@@ -15,7 +15,7 @@ upd_bench_extract() (
   rounds=${UPD_BENCH_ROUNDS:-3}
   data=$UPD_BUILD_DIR/bench-data
   mkupdate=$UPD_BUILD_DIR/native/tools/mkupdate/mkupdate
-  bench_exe=$UPD_BUILD_DIR/win/bench/bench_extract.exe
+  bench_exe=$UPD_WIN_TREE/bench/bench_extract.exe
 
   cleanup() {
     rm -rf "$data"

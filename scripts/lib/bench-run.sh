@@ -49,7 +49,7 @@ for i in range(4):
             left -= n
 PY
   "$mkupdate" build "$data/src" -o "$data/dist/UPDATE.DAT" >/dev/null
-  cp "$UPD_BUILD_DIR/win/driver/update.exe" "$data/dist/"
+  cp "$UPD_WIN_TREE/driver/update.exe" "$data/dist/"
   bytes=$(du -sb "$data/src" | cut -f1)
   game_win=$(winepath -w "$data/game")
   wine reg add 'HKCU\Software\TALVERA\lumerant_qen' /v DataDir /d "$game_win" /f >/dev/null 2>&1
@@ -72,7 +72,7 @@ PY
     cps_s=$(echo "$t2 - $t0" | bc -l)
     rm -rf "$data/cp"
     sync
-    run_s=$(wine "$UPD_BUILD_DIR/win/bench/bench_run.exe" "$(winepath -w "$data/dist")" | tr -d '\r' | awk '/^run/ { print $2 }')
+    run_s=$(wine "$UPD_WIN_TREE/bench/bench_run.exe" "$(winepath -w "$data/dist")" | tr -d '\r' | awk '/^run/ { print $2 }')
     [ -n "$run_s" ] || { echo "bench-run: the run did not finish" >&2; exit 1; }
     printf '  round %d: cp %.2f s, cp+sync %.2f s, update.exe %.2f s\n' "$round" "$cp_s" "$cps_s" "$run_s"
     best_cp=$(upd_best_of "$best_cp" "$cp_s")

@@ -6,12 +6,24 @@ source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/wine-drives.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/wine-fonts.sh"
 
+# A 64-bit prefix is made with the 32-bit part that the host can't run left
+# out: with an emulator registered for 32-bit programs, wineboot would set it
+# up at emulated speed for minutes. The emulator is switched back on after.
+upd_make_prefix() {
+  local emulator=/proc/sys/fs/binfmt_misc/qemu-i386 paused=""
+  if [ "$UPD_WIN_ARCH" = x86_64 ] && grep -qx enabled "$emulator" 2>/dev/null && [ -w "$emulator" ]; then
+    echo 0 >"$emulator" && paused=1
+  fi
+  wine wineboot -i >/dev/null 2>&1 || true
+  wineserver -w
+  [ -z "$paused" ] || echo 1 >"$emulator"
+}
+
 upd_prepare_prefix() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "wine: creating the prefix $WINEPREFIX (once)"
     mkdir -p "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1 || true
-    wineserver -w
+    upd_make_prefix
   fi
   # Without a window manager Wine waits about 2 s whenever a window hides.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1

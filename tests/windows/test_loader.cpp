@@ -92,6 +92,10 @@ TEST(Loader, MissingOrEmptyPackageLoadsNothing) {
   EXPECT_EQ(kPackageCannotOpen, LastPackageError());
   EXPECT_EQ(0, LoadPackage(dir, "").count);
   EXPECT_EQ(kPackageTooShort, LastPackageError());
+  // No program folder (its path was cut) is no folder: "\\UPDATE.DAT" on the
+  // current drive's root is never read instead.
+  EXPECT_EQ(0, LoadArchiveDirectory(""));
+  EXPECT_EQ(kPackageCannotOpen, LastPackageError());
 }
 
 // A refused package keeps nothing: not even part of its directory.

@@ -73,6 +73,19 @@ TEST_F(RegistryCase, ValuesThatDoNotFitAreAbsent) {
   EXPECT_EQ(0, ReadDataDir());
 }
 
+// A character without its own code page 932 form would be read as a
+// look-alike (é as e), naming another folder: such a value is not used.
+TEST_F(RegistryCase, AValueTheAnsiCodePageCannotSpellIsAbsent) {
+  const WCHAR value[] = L"C:\\Gam\u00E9";
+  SetDataDirRaw(value, sizeof value, REG_SZ, true);
+  EXPECT_EQ(0, ReadDataDir());
+  EXPECT_STREQ("", DataDirectory);
+  const WCHAR japanese[] = L"C:\\\u30B2\u30FC\u30E0"; // ゲーム
+  SetDataDirRaw(japanese, sizeof japanese, REG_SZ, true);
+  ASSERT_EQ(1, ReadDataDir());
+  EXPECT_STREQ("C:\\ゲーム", DataDirectory);
+}
+
 TEST_F(RegistryCase, MissingKeyMissingValueOrEmptyValue) {
   DeleteDataDir();
   EXPECT_EQ(0, ReadDataDir());

@@ -127,11 +127,14 @@ std::string PatternBytes(size_t n, unsigned seed) {
 
 static const char kGameKey[] = "Software\\TALVERA\\lumerant_qen";
 
-void SetDataDirRaw(const void *bytes, DWORD size, DWORD type) {
+void SetDataDirRaw(const void *bytes, DWORD size, DWORD type, bool wide) {
   HKEY key;
   if (RegCreateKeyExA(HKEY_CURRENT_USER, kGameKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
     return;
-  RegSetValueExA(key, "DataDir", 0, type, static_cast<const BYTE *>(bytes), size);
+  if (wide)
+    RegSetValueExW(key, L"DataDir", 0, type, static_cast<const BYTE *>(bytes), size);
+  else
+    RegSetValueExA(key, "DataDir", 0, type, static_cast<const BYTE *>(bytes), size);
   RegCloseKey(key);
 }
 

@@ -37,7 +37,8 @@ std::string PatternBytes(size_t n, unsigned seed);
 
 // The game's registry key: HKCU\Software\TALVERA\lumerant_qen, value DataDir.
 void SetDataDir(const std::string &value);
-void SetDataDirRaw(const void *bytes, DWORD size, DWORD type);
+// wide: the bytes are UTF-16 and stored as they are.
+void SetDataDirRaw(const void *bytes, DWORD size, DWORD type, bool wide = false);
 void DeleteDataDir(); // removes the whole key
 
 // Another process, started from a command line.
