@@ -51,15 +51,20 @@ static void AskToCancelThenGoOn(HWND progress, DWORD pid, const std::string &pic
   WaitForWindowGone(question, 5000);
 }
 
-// Answers one window the way a player who wants the update would.
-static void Answer(HWND window, DWORD pid, const std::string &picture) {
+// Answers one window the way a player who wants the update would. Returns
+// false when the window was gone before its picture could be taken: one only
+// glimpsed takes no number, so that the pictures keep theirs from run to run.
+static bool Answer(HWND window, DWORD pid, const std::string &picture) {
   if (GetDlgItem(window, IDC_PROGRESS_BAR)) {
     Say("demo: progress window \"" + ToUtf8(WindowText(window)) + "\"");
     AskToCancelThenGoOn(window, pid, picture);
-    return;
+    return true;
   }
   Sleep(300); // let it paint before the picture
-  SaveWindowImage(window, picture + ".bmp");
+  if (!SaveWindowImage(window, picture + ".bmp") && !IsWindow(window)) {
+    Say("demo: a window closed before its picture could be taken");
+    return false;
+  }
   if (GetDlgItem(window, 0xFFFF)) {
     MessageBoxView box = ReadMessageBox(window);
     Say("demo: message: " + ToUtf8(Flat(box.text)));
@@ -70,6 +75,7 @@ static void Answer(HWND window, DWORD pid, const std::string &picture) {
   } else {
     Say("demo: window \"" + ToUtf8(WindowText(window)) + "\"");
   }
+  return true;
 }
 
 int main(int argc, char **argv) {
@@ -85,14 +91,15 @@ int main(int argc, char **argv) {
     return 1;
   }
   std::set<HWND> seen;
-  int pictures_taken = 0;
+  int numbered = 0;
   while (WaitForSingleObject(process.handle, 50) == WAIT_TIMEOUT) {
     for (HWND window : DialogsOf(process.pid)) {
       if (!seen.insert(window).second)
         continue;
       char name[64];
-      snprintf(name, sizeof name, "\\demo-%02d", ++pictures_taken);
-      Answer(window, process.pid, pictures + name);
+      snprintf(name, sizeof name, "\\demo-%02d", numbered + 1);
+      if (Answer(window, process.pid, pictures + name))
+        ++numbered;
     }
   }
   DWORD code = 1;

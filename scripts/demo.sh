@@ -64,6 +64,8 @@ echo "demo: running update.exe from $demo/dist on the game in $game_win ($game)"
 if [ -n "${UPD_USE_DESKTOP:-}" ]; then
   (cd "$demo/dist" && wine update.exe) || true
 else
+  # No picture of an earlier run stays behind to pass for one of this run.
+  rm -f "$pictures"/demo-*.png "$pictures"/demo-*.bmp
   wine "$win/demo/demo_driver.exe" "$(echo "Z:$demo/dist" | tr / '\\')" \
     "$(echo "Z:$pictures" | tr / '\\')" || echo "demo: the driver reported a problem"
 fi
