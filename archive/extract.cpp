@@ -5,6 +5,7 @@
 
 #include <shlwapi.h>
 
+#include "archive/hash.h"
 #include "archive/loader.h"
 #include "archive/progress_math.h"
 #include "common/cp932.h"
@@ -99,9 +100,13 @@ static int JournalFileChange(const char *path, int32_t action) {
 }
 
 // Copies the entry's bytes in chunks, moving the bar and pumping messages
-// after each; stops early once InstallStatus is no longer running.
+// after each; stops early once InstallStatus is no longer running. Hashes
+// the bytes on the way when the package carries their hash.
 static int CopyEntryData(PassProgress *progress, const ArchiveEntry &entry, HANDLE package, HANDLE file,
-                         const char *path) {
+                         const char *path, const uint64_t *expected_hash) {
+  DataHasher hasher;
+  if (expected_hash != nullptr)
+    InitDataHasher(&hasher);
   uint32_t done = 0;
   uint32_t chunk = kCopyChunkBytes;
   while (done < entry.size) {
@@ -112,6 +117,8 @@ static int CopyEntryData(PassProgress *progress, const ArchiveEntry &entry, HAND
       ReportWriteFailure(kCopyFailed, path);
       return -1;
     }
+    if (expected_hash != nullptr)
+      UpdateDataHasher(&hasher, CopyBuffer, got);
     DWORD written = 0;
     if (!WriteFile(file, CopyBuffer, got, &written, nullptr) || written != got) {
       ReportWriteFailure(kCopyFailed, path);
@@ -121,12 +128,16 @@ static int CopyEntryData(PassProgress *progress, const ArchiveEntry &entry, HAND
     AdvanceProgress(progress, written);
     PumpProgress(progress);
     if (InstallStatus != kStatusRunning)
-      break;
+      return 0;
+  }
+  if (expected_hash != nullptr && DataHasherDigest(&hasher) != *expected_hash) {
+    ReportWriteFailure(kCopyFailed, path);
+    return -1;
   }
   return 0;
 }
 
-int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE package) {
+int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE package, const uint64_t *expected_hash) {
   char path[kPathBytes];
   if (BuildEntryPath(path, entry) != 0)
     return -1;
@@ -154,7 +165,7 @@ int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE packa
     ReportWriteFailure(kCreateFailed, path);
     return -1;
   }
-  int result = CopyEntryData(progress, entry, package, file, path);
+  int result = CopyEntryData(progress, entry, package, file, path, expected_hash);
   CloseHandle(file);
   return result;
 }
@@ -175,7 +186,9 @@ int ExtractAll(PassProgress *progress) {
   }
   ArchiveEntry entry;
   for (int32_t n = 0; InstallStatus == kStatusRunning && GetArchiveEntry(n, &entry) == n; ++n) {
-    if (EnsureEntryDirectories(entry) != 0 || ExtractEntry(progress, entry, package) != 0)
+    uint64_t hash = 0;
+    const uint64_t *expected_hash = GetEntryHash(n, &hash) ? &hash : nullptr;
+    if (EnsureEntryDirectories(entry) != 0 || ExtractEntry(progress, entry, package, expected_hash) != 0)
       break;
   }
   CloseHandle(package);
