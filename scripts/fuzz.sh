@@ -37,7 +37,8 @@ status=0
 for target in "${!sources[@]}"; do
   dir=$out/$target
   mkdir -p "$dir/corpus"
-  read -r -a files <<<"${sources[$target]}"
+  # Every word of the list, over all its lines (read stops at NUL, not at a newline).
+  read -r -d '' -a files <<<"${sources[$target]}" || true
   clang++ "${flags[@]}" "${files[@]/#/$root/}" -o "$dir/$target"
   [ "$target" = fuzz_package ] && seed_packages "$dir/corpus"
   [ -d "$root/tests/fuzz/seeds/$target" ] && cp -n "$root/tests/fuzz/seeds/$target"/* "$dir/corpus/" 2>/dev/null || true
