@@ -10,5 +10,6 @@ bash "$root/scripts/build.sh" >/dev/null
 source "$root/scripts/lib/wine-session.sh"
 upd_start_session
 export UPD_KILL_POINTS=${UPD_KILL_POINTS:-100}
-timeout 1800 wine "$UPD_WIN_TREE/tests/e2e/e2e_test_faults_e2e.exe" --gtest_filter='*Killed*' | tr -d '\r' |
+# timeout runs a program, not the wine function of lib/wine-env.sh: name the loader.
+timeout 1800 "$UPD_WINE" "$UPD_WIN_TREE/tests/e2e/e2e_test_faults_e2e.exe" --gtest_filter='*Killed*' | tr -d '\r' |
   grep -v -E '^\[|^Note|^Running'
