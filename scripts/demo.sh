@@ -15,7 +15,7 @@ demo=$UPD_BUILD_DIR/demo
 # Pictures of the headless run; UPD_DEMO_PICTURES=docs/screenshots renews
 # the ones the README shows.
 pictures=$(realpath -m "${UPD_DEMO_PICTURES:-$demo/screenshots}")
-win=$UPD_BUILD_DIR/win
+win=$UPD_WIN_TREE
 rm -rf "$demo"
 mkdir -p "$demo/dist" "$pictures"
 
