@@ -185,8 +185,8 @@ static Process StartHelper(const std::string &what, const std::string &argument)
   char event_name[64];
   snprintf(event_name, sizeof event_name, "upd_test_ready_%lu_%u", GetCurrentProcessId(), ++serial);
   HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, event_name);
-  Process process = StartProcess("\"" + BuildPath("tests\\windows\\support\\testhelper.exe") + "\" " + what + " " +
-                                 event_name + " \"" + argument + "\"");
+  Process process = StartProcess("\"" + BuildPath("tests\\support\\testhelper.exe") + "\" " + what + " " + event_name +
+                                 " \"" + argument + "\"");
   HANDLE waits[2] = {ready, process.handle};
   if (process.handle == nullptr || WaitForMultipleObjects(2, waits, FALSE, 10000) != WAIT_OBJECT_0)
     KillProcess(process);
