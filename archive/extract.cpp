@@ -9,14 +9,15 @@
 #include "archive/loader.h"
 #include "archive/progress_math.h"
 #include "common/cp932.h"
+#include "common/failure_messages.h"
 #include "common/run_state.h"
 #include "common/text.h"
 #include "journal/journal.h"
 #include "journal/run_record.h"
 
-static const char kCreateFailed[] = "\"%s\"の作成に失敗しました。";
-static const char kBackupFailed[] = "\"%s\"の退避に失敗しました。";
-static const char kCopyFailed[] = "\"%s\"のコピーに失敗しました。";
+static const char *const kCreateFailed = kCreateFailedTemplate;
+static const char *const kBackupFailed = kBackupFailedTemplate;
+static const char *const kCopyFailed = kCopyFailedTemplate;
 
 // One buffer for every chunk of every entry.
 static unsigned char CopyBuffer[kCopyChunkBytes];

@@ -139,9 +139,7 @@ bool IsSafeEntryName(const char *name, size_t length) {
   return !IsUnsafeComponent(name + component_start, length - component_start);
 }
 
-// The name with its ASCII letters upper-cased; trail bytes of double-byte
-// characters are kept as they are, as they are no letters.
-static std::string FoldAsciiCase(const char *name) {
+std::string FoldAsciiCase(const char *name) {
   std::string folded(name);
   for (size_t i = 0; i < folded.size(); ++i) {
     if (IsLeadByte932(static_cast<unsigned char>(folded[i])))

@@ -11,6 +11,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 enum {
   kEntryNameBytes = 260, // in-memory name buffer
@@ -73,6 +74,10 @@ PackageError CheckTrailer(const PackageTrailer &trailer, uint64_t file_size, uin
 // a name may not end inside a double-byte character, and a lead byte must be
 // followed by a valid trail byte.
 bool IsSafeEntryName(const char *name, size_t length);
+
+// The name with its ASCII letters upper-cased, as Windows compares names;
+// trail bytes of double-byte characters are kept, as they are no letters.
+std::string FoldAsciiCase(const char *name);
 
 // Finds an entry named as the backup of another ("X" and "X_old", compared
 // without regard to ASCII case): finishing would delete it as that backup.

@@ -4,6 +4,7 @@
 
 #include "archive/extract.h"
 #include "archive/loader.h"
+#include "common/failure_messages.h"
 #include "common/run_state.h"
 #include "common/text.h"
 #include "journal/journal.h"
@@ -15,12 +16,9 @@
 #include "ui/resources/resource_ids.h"
 #include "ui/window_helpers.h"
 
-static const char kListUnreadableMessage[] = "uinst.datが読み込めませんでした。\nインストールを終了します。";
 static const char kFinishedMessage[] = "インストールが終了しました。";
 static const char kCancelledMessage[] = "インストールを中止しました。";
 static const char kFailedMessage[] = "インストール中にエラーが発生しました。";
-static const char kFailedWritingTemplate[] = "インストール中にエラーが発生しました。(書き込み中)\r\n%s";
-static const char kCannotCreateTemplate[] = "\"%s\"を作成できません。";
 static const char kRollbackIncompleteMessage[] = "一部のファイルを元に戻せませんでした。";
 static const char kBackupsLeftLine[] = "\n元のファイルは名前の末尾に「_old」を付けて残っています。";
 static const char kCreatedLeftLine[] = "\n\"%s\"を削除できませんでした。";
@@ -52,7 +50,7 @@ void RunInstall(HWND progress_window) {
 // long for the box is shown cut rather than not at all.
 static void ComposeFailureMessage(char *message, size_t capacity) {
   if (ErrorKind == kErrorKindWriting)
-    FormatText(message, capacity, kFailedWritingTemplate, ErrorDetail);
+    FormatText(message, capacity, "%s%s", kFailedWritingPrefix, ErrorDetail);
   else
     CopyText(message, capacity, kFailedMessage);
 }

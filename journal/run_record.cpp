@@ -9,8 +9,6 @@
 #include "common/run_state.h"
 #include "common/text.h"
 
-const char kRunRecordFileName[] = "update.run";
-
 // Larger files are no record of ours: a run of 20 000 entries writes ~2 MiB.
 enum { kLargestRunRecordBytes = 256 * 1024 * 1024 };
 

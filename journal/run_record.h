@@ -6,8 +6,6 @@
 
 #include "journal/run_record_format.h"
 
-extern const char kRunRecordFileName[]; // "update.run"
-
 // The record's path in folder. 0, or -1 when it does not fit.
 int BuildRunRecordPath(char *dest, size_t capacity, const char *folder);
 

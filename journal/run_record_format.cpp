@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+const char kRunRecordFileName[] = "update.run";
 const char kRunRecordHeader[] = "UPDRUN1\n";
 
 static bool IsKnownKind(char kind) {

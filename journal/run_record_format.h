@@ -7,7 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-extern const char kRunRecordHeader[]; // "UPDRUN1\n"
+extern const char kRunRecordFileName[]; // "update.run", in the data directory
+extern const char kRunRecordHeader[];   // "UPDRUN1\n"
 enum { kRunRecordHeaderBytes = 8 };
 
 // Kinds of record.

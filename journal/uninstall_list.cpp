@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/failure_messages.h"
 #include "common/run_state.h"
 #include "common/text.h"
 #include "journal/journal.h"
@@ -15,8 +16,6 @@
 
 const char kUninstallFileName[] = "uinst.dat";
 
-static const char kCannotCreateTemplate[] = "\"%s\"を作成できません。";
-static const char kCannotWriteTemplate[] = "\"%s\"に書き込めません。";
 static const char kTemporaryPrefix[] = "uin";
 
 enum { kWriteBufferBytes = 64 * 1024 };

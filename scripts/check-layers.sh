@@ -5,7 +5,8 @@
 # progress interface in common/, not by including ui/):
 #   common/   nothing of ours          journal/  common/
 #   ui/       common/                  archive/  journal/ common/
-#   tools/    archive/ common/         driver/   ui/ archive/ journal/ common/
+#   tools/    portable code of archive/ journal/ ui/ common/
+#   driver/   ui/ archive/ journal/ common/
 # Reads the #include lines of the .h, .cpp, .c and .rc files under those
 # folders (tests/, bench/ and demo/ are not checked) that name a path with a
 # folder in it, resolved as the compiler does (beside the including file
@@ -22,7 +23,7 @@ declare -A may_use=(
   [journal]="common"
   [ui]="common"
   [archive]="journal common"
-  [tools]="archive common"
+  [tools]="archive journal ui common"
   [driver]="ui archive journal common"
 )
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tools/mkupdate/encoding.h"
+#include "tools/mkupdate/game_check.h"
 #include "tools/mkupdate/package_builder.h"
 
 static const char kUsage[] = "usage:\n"
@@ -16,13 +17,18 @@ static const char kUsage[] = "usage:\n"
                              "  mkupdate list UPDATE.DAT              show the entries of a package\n"
                              "  mkupdate verify UPDATE.DAT            check a package as the installer will, and\n"
                              "                                        its data against its data check\n"
+                             "  mkupdate check UPDATE.DAT GAMEDIR [--json] [--target WINPATH]\n"
+                             "                                        predict a run on a game folder without\n"
+                             "                                        touching it; WINPATH: the folder's path\n"
+                             "                                        on the player's machine\n"
                              "  mkupdate --help                       this text\n"
                              "\n"
                              "File names are converted from UTF-8 to code page 932 and stored with '\\'\n"
                              "separators, shallower files first. Names must have a code page 932 form and\n"
                              "fit in 255 bytes; files must be smaller than 4 GiB. Every package carries an\n"
                              "XXH3-64 hash of each file's data. Exit status: 0 done, 1 failed (or, for\n"
-                             "verify, the package is refused or damaged), 2 wrong usage.\n";
+                             "verify, the package is refused or damaged; for check, the run would fail),\n"
+                             "2 wrong usage.\n";
 
 static int Usage(const char *problem) {
   if (problem)
@@ -109,6 +115,30 @@ static int ListOrVerify(const std::string &path, bool verify) {
   return 0;
 }
 
+// check PACKAGE GAMEDIR [--json] [--target WINPATH]
+static int Check(const std::vector<std::string> &args) {
+  std::vector<std::string> paths;
+  std::string target;
+  bool json = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--json")
+      json = true;
+    else if (args[i] == "--target" && i + 1 < args.size())
+      target = args[++i];
+    else
+      paths.push_back(args[i]);
+  }
+  if (paths.size() != 2)
+    return Usage("check needs a package and a game folder");
+  GameCheck check;
+  if (!CheckAgainstGame(paths[0], paths[1], target, &check)) {
+    std::fprintf(stderr, "mkupdate: %s\n", check.error.c_str());
+    return 1;
+  }
+  std::fputs(json ? GameCheckJson(check).c_str() : DescribeGameCheck(check).c_str(), stdout);
+  return check.would_fail ? 1 : 0;
+}
+
 struct BuildArgs {
   std::string folder, base, output;
 };
@@ -147,6 +177,8 @@ int main(int argc, char **argv) {
       return Usage("build needs a folder and -o OUTPUT (and, with --base, the old folder first)");
     return Build(build.folder, build.base, build.output);
   }
+  if (command == "check")
+    return Check(args);
   if ((command == "list" || command == "verify") && args.size() == 2)
     return ListOrVerify(args[1], command == "verify");
   if (command == "list" || command == "verify")

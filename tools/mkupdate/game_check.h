@@ -1,0 +1,45 @@
+// Predicts what update.exe would do with a package on a real game folder,
+// without touching the folder: the run's own rules, applied entry by entry
+// to the folder as the earlier entries would have left it.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum CheckedAction { kWouldCreate, kWouldReplace, kWouldFail };
+
+struct CheckedEntry {
+  std::string name; // as stored (code page 932)
+  CheckedAction action = kWouldCreate;
+  std::vector<std::string> folders; // folders the entry creates first (code page 932, full paths)
+  std::string detail;               // on failure: the program's detail line (UTF-8)
+  std::string reason;               // on failure, or a note: why (English)
+};
+
+struct GameCheck {
+  std::string target; // the data directory as the program sees it (code page 932)
+  std::vector<CheckedEntry> entries;
+  // The run's first failure: what the player would be told, and when.
+  bool would_fail = false;
+  std::string failure;       // the whole message (UTF-8)
+  std::string failure_stage; // "start", "entry", "list" or "space"
+  int first_failing_entry = -1;
+  uint32_t required_mib = 0;
+  uint32_t free_mib = 0;
+  bool record_present = false;   // a run record of an interrupted run is there
+  bool record_readable = false;  // ... and is one this program wrote
+  bool record_committed = false; // ... and the next start would complete it (else undo it)
+  std::string error;             // the check itself could not be made (English)
+};
+
+// Checks the package at package_path against the game folder game_dir (a
+// path of this machine). target is the folder's path on the player's machine
+// (UTF-8); empty: game_dir as this machine's Windows sees it ("Z:" and the
+// absolute path under Wine). false when the package or the folder can't be
+// read at all (check->error).
+bool CheckAgainstGame(const std::string &package_path, const std::string &game_dir, const std::string &target,
+                      GameCheck *check);
+
+// The check as text for a person, and as JSON for a publisher's scripts.
+std::string DescribeGameCheck(const GameCheck &check);
+std::string GameCheckJson(const GameCheck &check);
