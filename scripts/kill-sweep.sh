@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Kills update.exe at many points of a run (UPD_KILL_POINTS, default 100,
-# spread evenly from the start click to the final message) and prints, for
-# each, how the game's old files can be found afterwards. Fails when a file
-# is lost. The test suite runs the same check at four points.
+# spread evenly from the start click to past the final message), starts it
+# again each time and prints, for each, what the second start said, what it
+# settled the game folder to (as before the run, or as after a complete
+# one) and whether installing from there gave what an uninterrupted run
+# gives. Fails when any of them is wrong. The test suite runs the same check
+# at four points.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/bootstrap.sh"
