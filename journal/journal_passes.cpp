@@ -56,6 +56,10 @@ int32_t RollBackJournal(PassProgress *progress, RollbackMode mode, RollbackRepor
     } else if (IsFileRecord(record, kJournalCreated) && !DeleteIfPresent(record.path)) {
       ++report->failures;
       NoteUnrestored(report, record.path, true);
+    } else if (record.kind[0] == 'D' && mode == kRollbackRecord) {
+      // Settling leaves the folder exactly as before the run, so that the
+      // next run creates (and lists) the folder again. Only an empty one goes.
+      RemoveDirectoryA(record.path);
     }
   }
   return report->failures;

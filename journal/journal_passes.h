@@ -26,7 +26,8 @@ struct RollbackReport {
 // Undoes the file changes, newest record first, so that when two records
 // touch one file (a name given twice, or in two spellings) each is undone
 // over the state it left: created files are deleted, replaced files get their
-// old content (and attributes) back from the backup. Directories stay. Pumps
+// old content (and attributes) back from the backup. Directories stay in a
+// run; the settling of a run record removes those it created once empty. Pumps
 // the progress (if any) before each record. Returns report->failures.
 int32_t RollBackJournal(PassProgress *progress, RollbackMode mode, RollbackReport *report);
 

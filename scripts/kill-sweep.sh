@@ -15,4 +15,4 @@ upd_start_session
 export UPD_KILL_POINTS=${UPD_KILL_POINTS:-100}
 # timeout runs a program, not the wine function of lib/wine-env.sh: name the loader.
 timeout 1800 "$UPD_WINE" "$UPD_WIN_TREE/tests/e2e/e2e_test_faults_e2e.exe" --gtest_filter='*Killed*' | tr -d '\r' |
-  grep -v -E '^\[|^Note|^Running'
+  grep -a -v -E '^\[|^Note|^Running'
