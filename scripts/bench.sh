@@ -27,6 +27,6 @@ if wanted extract; then
   upd_bench_extract
 fi
 if wanted run; then
-  echo "== whole program against cp"
+  echo "== whole program against a plain Win32 copier, cp and cp then sync"
   upd_bench_run
 fi

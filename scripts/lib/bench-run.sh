@@ -1,18 +1,28 @@
-# Sourced by bench.sh: the whole program against cp, side by side in one
-# run: update.exe applies a 1 GiB package (four large files and 2 000 small
-# ones in 20 folders) to a sample game, from the click on its start button to
-# its final message; cp -r copies the same files into an empty folder on the
-# same file system. Best of UPD_BENCH_ROUNDS rounds (default 3). Needs the
-# build and its bench target (bench.sh makes both).
+# Sourced by bench.sh: the whole program against its baselines, side by side
+# and alternating in one run. Packages: A, one 1 GiB file; B, 2 000 files of
+# 4-64 KiB in 20 folders and three of 128 MiB; C, 5 000 files of 4-64 KiB in
+# one folder. For each, in turn: update.exe into a fresh data directory (from
+# the click on its start button to its final message), the plain Win32
+# copier of bench/plain_copier.cpp under the same Wine, and cp -r of the same
+# files timed once without and once with the sync that follows it. On A also
+# update.exe on the package stripped of its data check block, for the cost of
+# the check. A warm-up round, then UPD_BENCH_ROUNDS rounds (default 5); every
+# round's times are printed, then the best of each and the ratios, and the
+# peak working set of update.exe. UPD_BENCH_BEFORE=path/to/update.exe also
+# measures that build beside the current one (a before/after in one run).
+# Needs the build and its bench target (bench.sh makes both).
 source "$(dirname "${BASH_SOURCE[0]}")/wine-session.sh"
-source "$(dirname "${BASH_SOURCE[0]}")/bench-rounds.sh"
 
 # A subshell of its own: its Wine session and its data go when it ends.
 upd_bench_run() (
   set -euo pipefail
-  rounds=${UPD_BENCH_ROUNDS:-3}
+  shopt -s inherit_errexit
+  rounds=${UPD_BENCH_ROUNDS:-5}
+  before=${UPD_BENCH_BEFORE:-}
   data=$UPD_BUILD_DIR/bench-run
   mkupdate=$UPD_BUILD_DIR/native/tools/mkupdate/mkupdate
+  bench_dir=$UPD_WIN_TREE/bench
+  helper=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../bench" && pwd)/bench_run_data.py
   cleanup() {
     rm -rf "$data"
     upd_stop_session
@@ -20,68 +30,113 @@ upd_bench_run() (
   upd_start_session
   trap cleanup EXIT
 
-  free_kib=$(df -Pk "$UPD_BUILD_DIR" | awk 'NR == 2 { print $4 }')
-  if [ "$free_kib" -lt $((4 * 1024 * 1024)) ]; then
-    echo "bench-run: needs 4 GiB free under $UPD_BUILD_DIR" >&2
+  # Sources, four packages and one copy at a time: about 5.5 GiB at the peak.
+  need_kib=$((7 * 1024 * 1024))
+  rm -rf "$data" && mkdir -p "$data"
+  free_kib=$(df -Pk "$data" | awk 'NR == 2 { print $4 }')
+  if [ "$free_kib" -lt "$need_kib" ]; then
+    echo "bench-run: needs $((need_kib / 1024)) MiB free under $data, has $((free_kib / 1024)) MiB" >&2
     exit 1
   fi
-  rm -rf "$data" && mkdir -p "$data/src" "$data/dist"
-  python3 - "$data/src" <<'PY'
-import os, random, sys
-root = sys.argv[1]
-rng = random.Random(2000)
-block = os.urandom(1 << 20)
-small_total = 0
-for i in range(2000):
-    folder = os.path.join(root, "small%02d" % (i // 100))
-    os.makedirs(folder, exist_ok=True)
-    size = rng.randint(4 * 1024, 96 * 1024)
-    small_total += size
-    with open(os.path.join(folder, "f%04d.bin" % i), "wb") as out:
-        out.write(block[:size])
-large = ((1 << 30) - small_total) // 4
-for i in range(4):
-    with open(os.path.join(root, "large%d.bin" % i), "wb") as out:
-        left = large
-        while left:
-            n = min(left, len(block))
-            out.write(block[:n])
-            left -= n
-PY
-  "$mkupdate" build "$data/src" -o "$data/dist/UPDATE.DAT" >/dev/null
-  cp "$UPD_WIN_TREE/driver/update.exe" "$data/dist/"
-  bytes=$(du -sb "$data/src" | cut -f1)
+  if [ -n "$before" ] && [ ! -f "$before" ]; then
+    echo "bench-run: UPD_BENCH_BEFORE=$before is no file" >&2
+    exit 1
+  fi
+
+  echo "bench-run: making the data"
+  python3 "$helper" make "$data/src"
+  packages="A B C"
+  for pkg in $packages; do
+    mkdir -p "$data/pkg/$pkg"
+    "$mkupdate" build "$data/src/$pkg" -o "$data/pkg/$pkg/UPDATE.DAT" >/dev/null
+  done
+  mkdir -p "$data/pkg/A-nocheck"
+  python3 "$helper" strip "$data/pkg/A/UPDATE.DAT" "$data/pkg/A-nocheck/UPDATE.DAT"
+  "$mkupdate" list "$data/pkg/A-nocheck/UPDATE.DAT" | grep -qx 'data check: none' ||
+    { echo "bench-run: the stripped package still has its data check" >&2; exit 1; }
+  for folder in "$data"/pkg/*; do
+    cp "$UPD_WIN_TREE/driver/update.exe" "$folder/"
+    if [ -n "$before" ]; then
+      mkdir "$folder/before"
+      cp "$before" "$folder/before/update.exe"
+      ln "$folder/UPDATE.DAT" "$folder/before/UPDATE.DAT"
+    fi
+  done
   game_win=$(winepath -w "$data/game")
   wine reg add 'HKCU\Software\TALVERA\lumerant_qen' /v DataDir /d "$game_win" /f >/dev/null 2>&1
+  results=$data/results.txt
+  : >"$results"
 
-  best_cp="" best_cps="" best_run=""
-  for round in $(seq "$rounds"); do
-    rm -rf "$data/game" "$data/cp"
+  now() { date +%s.%N; }
+  # Every measure starts on an empty target with nothing left to write back.
+  fresh_game() {
+    rm -rf "$data/game" "$data/copy" "$data/cp"
     mkdir -p "$data/game"
     printf '\0' >"$data/game/uinst.dat"
     sync
-    t0=$(date +%s.%N)
-    cp -r "$data/src" "$data/cp"
-    t1=$(date +%s.%N)
+  }
+  # Prints "seconds peak_kib" of update.exe in the program folder.
+  measure_update() {
+    local line
+    fresh_game
+    line=$(wine "$bench_dir/bench_run.exe" "$(winepath -w "$1")" | tr -d '\r')
+    echo "$line" | awk '/^run/ { print $2, $5; found = 1 } END { if (!found) exit 1 }' ||
+      { echo "bench-run: update.exe did not finish: $line" >&2; exit 1; }
+  }
+  measure_copier() {
+    local line
+    fresh_game
+    mkdir "$data/copy"
+    line=$(wine "$bench_dir/plain_copier.exe" "$(winepath -w "$1")" "$(winepath -w "$data/copy")" | tr -d '\r')
+    echo "$line" | awk '/^copy/ { print $2, $7; found = 1 } END { if (!found) exit 1 }' ||
+      { echo "bench-run: the copier failed: $line" >&2; exit 1; }
+  }
+  # Prints "cp_seconds cp_then_sync_seconds".
+  measure_cp() {
+    local t0 t1 t2
+    fresh_game
+    t0=$(now)
+    cp -r "$1" "$data/cp"
+    t1=$(now)
     sync
-    t2=$(date +%s.%N)
-    cp_s=$(echo "$t1 - $t0" | bc -l)
-    # update.exe makes its uninstall list durable before it deletes backups;
-    # on ext4 that flush writes out the copied data too, which cp alone
-    # leaves to the kernel: cp followed by sync is the fair yardstick for it.
-    cps_s=$(echo "$t2 - $t0" | bc -l)
-    rm -rf "$data/cp"
-    sync
-    run_s=$(wine "$UPD_WIN_TREE/bench/bench_run.exe" "$(winepath -w "$data/dist")" | tr -d '\r' | awk '/^run/ { print $2 }')
-    [ -n "$run_s" ] || { echo "bench-run: the run did not finish" >&2; exit 1; }
-    printf '  round %d: cp %.2f s, cp+sync %.2f s, update.exe %.2f s\n' "$round" "$cp_s" "$cps_s" "$run_s"
-    best_cp=$(upd_best_of "$best_cp" "$cp_s")
-    best_cps=$(upd_best_of "$best_cps" "$cps_s")
-    best_run=$(upd_best_of "$best_run" "$run_s")
+    t2=$(now)
+    echo "$t1 $t0 $t2" | awk '{ printf "%.3f %.3f\n", $1 - $2, $3 - $2 }'
+  }
+  # The warm-up round also checks that every copy holds the package's files.
+  check_copy() { # source folder, copy
+    diff -rq -x uinst.dat "$1" "$2" >/dev/null || { echo "bench-run: $2 differs from $1" >&2; exit 1; }
+  }
+  record() { echo "$*" >>"$results"; }
+
+  for round in $(seq 0 "$rounds"); do
+    for pkg in $packages; do
+      src=$data/src/$pkg
+      out=$(measure_update "$data/pkg/$pkg")
+      [ "$round" != 0 ] || check_copy "$src" "$data/game"
+      record "$pkg $round update $out"
+      line="update.exe ${out% *} s"
+      if [ -n "$before" ]; then
+        out=$(measure_update "$data/pkg/$pkg/before")
+        record "$pkg $round before $out"
+        line="$line, before ${out% *} s"
+      fi
+      out=$(measure_copier "$data/pkg/$pkg")
+      [ "$round" != 0 ] || check_copy "$src" "$data/copy"
+      record "$pkg $round copier $out"
+      line="$line, copier ${out% *} s"
+      out=$(measure_cp "$src")
+      record "$pkg $round cp ${out% *} 0"
+      record "$pkg $round cp+sync ${out#* } 0"
+      line="$line, cp ${out% *} s, cp+sync ${out#* } s"
+      if [ "$pkg" = A ]; then
+        out=$(measure_update "$data/pkg/A-nocheck")
+        record "A $round nocheck $out"
+        line="$line, update.exe without data check ${out% *} s"
+      fi
+      if [ "$round" = 0 ]; then label="warm-up"; else label="round $round"; fi
+      echo "  $pkg $label: $line"
+    done
   done
-  mib=$(echo "$bytes / 1048576" | bc -l)
-  printf 'whole run, %.0f MiB: cp %.2f s (%.0f MiB/s), update.exe %.2f s (%.0f MiB/s), update.exe/cp time %.2f\n' \
-    "$mib" "$best_cp" "$(echo "$mib / $best_cp" | bc -l)" "$best_run" "$(echo "$mib / $best_run" | bc -l)" \
-    "$(echo "$best_run / $best_cp" | bc -l)"
-  printf 'against cp+sync %.2f s: update.exe/cp+sync time %.2f\n' "$best_cps" "$(echo "$best_run / $best_cps" | bc -l)"
+  fresh_game
+  python3 "$helper" summary "$results" "$data/src"
 )
