@@ -11,6 +11,13 @@ namespace {
 
 const std::string kSample = std::string("abc") + EntryRecord("a.txt", 3, 0) + Trailer(3, 1);
 
+// Each test starts without a loaded directory.
+struct Loader : ::testing::Test {
+  void SetUp() override { ResetProgramState(); }
+  void TearDown() override { ResetProgramState(); }
+};
+using LoaderRefusals = Loader;
+
 struct Loaded {
   int32_t count;
   std::vector<ArchiveEntry> entries;
@@ -25,7 +32,7 @@ Loaded LoadPackage(const TempDir &dir, const std::string &bytes) {
   return loaded;
 }
 
-TEST(Loader, ReadsTheSampleOfThirtyThreeBytes) {
+TEST_F(Loader, ReadsTheSampleOfThirtyThreeBytes) {
   TempDir dir;
   ASSERT_EQ(33u, kSample.size());
   Loaded loaded = LoadPackage(dir, kSample);
@@ -40,13 +47,13 @@ TEST(Loader, ReadsTheSampleOfThirtyThreeBytes) {
   EXPECT_EQ(-1, GetArchiveEntry(1, &entry));
 }
 
-TEST(Loader, AcceptsAFolderThatEndsInASeparator) {
+TEST_F(Loader, AcceptsAFolderThatEndsInASeparator) {
   TempDir dir;
   ASSERT_TRUE(WriteBytes(dir.Join("UPDATE.DAT"), kSample));
   EXPECT_EQ(1, LoadArchiveDirectory((dir.path + "\\").c_str()));
 }
 
-TEST(Loader, ReadsThreeEntriesWithASubdirectoryAndStoredOffsets) {
+TEST_F(Loader, ReadsThreeEntriesWithASubdirectoryAndStoredOffsets) {
   TempDir dir;
   std::string data = PatternBytes(100, 1);
   std::string directory = EntryRecord("readme.txt", 10, 0) + EntryRecord("data\\a.bin", 50, 10) +
@@ -62,7 +69,7 @@ TEST(Loader, ReadsThreeEntriesWithASubdirectoryAndStoredOffsets) {
   EXPECT_EQ(0x60u, loaded.entries[2].offset_low);
 }
 
-TEST(Loader, ReadsA255ByteNameWholeAndAnEmptyName) {
+TEST_F(Loader, ReadsA255ByteNameWholeAndAnEmptyName) {
   TempDir dir;
   std::string long_name(251, 'n');
   long_name += ".bin";
@@ -72,7 +79,7 @@ TEST(Loader, ReadsA255ByteNameWholeAndAnEmptyName) {
   EXPECT_STREQ("", loaded.entries[1].name);
 }
 
-TEST(Loader, SizeFigureIsFileSizeLessFourInWholeKiB) {
+TEST_F(Loader, SizeFigureIsFileSizeLessFourInWholeKiB) {
   TempDir dir;
   std::string directory = EntryRecord("x", 1, 0);
   std::string padding(1024 + 4 - 1 - directory.size() - kTrailerBytes, 'p');
@@ -86,7 +93,7 @@ TEST(Loader, SizeFigureIsFileSizeLessFourInWholeKiB) {
   EXPECT_EQ(0, ArchiveSizeKiB());
 }
 
-TEST(Loader, MissingOrEmptyPackageLoadsNothing) {
+TEST_F(Loader, MissingOrEmptyPackageLoadsNothing) {
   TempDir dir;
   EXPECT_EQ(0, LoadArchiveDirectory(dir.path.c_str()));
   EXPECT_EQ(kPackageCannotOpen, LastPackageError());
@@ -107,20 +114,20 @@ void ExpectRefused(const std::string &bytes, PackageError why) {
   EXPECT_EQ(why, LastPackageError());
 }
 
-TEST(LoaderRefusals, CountsThatNameNothingOrAreNegative) {
+TEST_F(LoaderRefusals, CountsThatNameNothingOrAreNegative) {
   ExpectRefused(Trailer(0, 0), kPackageEmptyCount);
   ExpectRefused(EntryRecord("a", 0, 0) + Trailer(0, 0x80000001u), kPackageNegativeCount);
   ExpectRefused(EntryRecord("a", 0, 0) + Trailer(0, 0xFFFFFFFFu), kPackageNegativeCount);
 }
 
-TEST(LoaderRefusals, DirectoriesOutsideTheFileOrShorterThanTheirCount) {
+TEST_F(LoaderRefusals, DirectoriesOutsideTheFileOrShorterThanTheirCount) {
   ExpectRefused(EntryRecord("a", 0, 0) + Trailer(1000, 1), kPackageDirectoryOutside);
   ExpectRefused(EntryRecord("a", 0, 0) + Trailer(0x100000000ull, 1), kPackageDirectoryOutside);
   ExpectRefused(EntryRecord("a", 0, 0) + Trailer(0, 2), kPackageDirectoryShort);
   ExpectRefused(EntryRecord("a", 0, 0) + Trailer(0, 0x7FFFFFFF), kPackageDirectoryShort);
 }
 
-TEST(LoaderRefusals, NamesThatLeaveTheDestination) {
+TEST_F(LoaderRefusals, NamesThatLeaveTheDestination) {
   const char *names[] = {
       "..\\evil.dll", "\\Windows\\evil.dll", "C:\\evil.dll", "a\\..\\..\\b", "a:b", "a\\\\b", "a\\.\\b", "a/../b",
       "sub\\"};
@@ -130,7 +137,7 @@ TEST(LoaderRefusals, NamesThatLeaveTheDestination) {
   }
 }
 
-TEST(LoaderRefusals, ARefusedPackageLeavesNoEntryOfAnEarlierLoad) {
+TEST_F(LoaderRefusals, ARefusedPackageLeavesNoEntryOfAnEarlierLoad) {
   TempDir good;
   ASSERT_EQ(1, LoadPackage(good, kSample).count);
   ExpectRefused(EntryRecord("ok", 0, 0) + EntryRecord("..\\x", 0, 0) + Trailer(0, 2), kPackageUnsafeName);
