@@ -5,18 +5,15 @@
 
 #include <vector>
 
+#include "list_bytes.h"
 #include "package_bytes.h"
-#include "ui/resources/resource_ids.h"
-
-const char kBoxCaption[] = "インストール";
-const char kWindowTitle[] = "lumerant_qen　インストール";
 
 GameInstall::GameInstall(const std::string &program_folder) {
   game = root.Join("game");
   program = root.Join(program_folder);
   CreateDirectoryA(game.c_str(), nullptr);
   CreateDirectoryA(program.c_str(), nullptr);
-  CopyFileA(BuildPath("driver\\update.exe").c_str(), (program + "\\update.exe").c_str(), FALSE);
+  CopyFileA(ProgramPath().c_str(), (program + "\\update.exe").c_str(), FALSE);
   SetDataDir(game);
 }
 
@@ -48,9 +45,9 @@ void GameInstall::AddGameWithList(const std::map<std::string, std::string> &file
   std::string list;
   for (const auto &file : files) {
     AddGameFile(file.first, file.second);
-    list += "F" + Game(file.first) + std::string(1, '\0');
+    list += ListEntry("F", Game(file.first));
   }
-  AddGameFile("uinst.dat", list + std::string(1, '\0'));
+  AddGameFile("uinst.dat", list + kListEnd);
 }
 
 void GameInstall::MakePackage(const std::map<std::string, std::string> &files) {
@@ -64,20 +61,12 @@ void GameInstall::WriteRawPackage(const std::string &bytes) { WriteBytes(program
 
 static void CollectFiles(const std::string &folder, const std::string &prefix,
                          std::map<std::string, std::string> *files) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE)
-    return;
-  do {
-    std::string name = found.cFileName;
-    if (name == "." || name == "..")
-      continue;
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+  ForEachName(folder, [&](const std::string &name, bool is_folder) {
+    if (is_folder)
       CollectFiles(folder + "\\" + name, prefix + name + "\\", files);
     else
       (*files)[prefix + name] = ReadBytes(folder + "\\" + name);
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
+  });
 }
 
 std::map<std::string, std::string> GameInstall::Snapshot() const {
@@ -95,32 +84,9 @@ Process StartUpdate(const GameInstall &install) {
   return process;
 }
 
-HWND WaitForBox(const Process &process, DWORD timeout_ms) {
-  return WaitForDialogWithControl(process.pid, kBoxCaption, 0xFFFF, timeout_ms);
-}
-
-HWND WaitForConfirm(const Process &process) {
-  return WaitForDialogWithControl(process.pid, kWindowTitle, IDC_SELECTDIR_EDIT, 20000);
-}
-
-HWND WaitForProgress(const Process &process) {
-  return WaitForDialogWithControl(process.pid, kWindowTitle, IDC_PROGRESS_BAR, 20000);
-}
-
-MessageBoxView AnswerBox(const Process &process, int button) {
-  HWND box = WaitForBox(process);
-  EXPECT_NE(nullptr, box);
-  if (box == nullptr)
-    return MessageBoxView();
-  MessageBoxView view = ReadMessageBox(box);
-  PressButton(box, button ? button : (view.buttons.empty() ? IDOK : view.buttons.front()));
-  WaitForWindowGone(box, 10000);
-  return view;
-}
-
 bool StartAndPressStart(const GameInstall &install, Process *process) {
   *process = StartUpdate(install);
-  HWND confirm = WaitForConfirm(*process);
+  HWND confirm = WaitForConfirm(process->pid);
   if (confirm == nullptr)
     return false;
   PressButton(confirm, IDOK);
@@ -132,10 +98,17 @@ MessageBoxView StartConfirmAndAnswer(const GameInstall &install, Process *proces
     ADD_FAILURE() << "no confirmation dialog";
     return MessageBoxView();
   }
-  return AnswerBox(*process);
+  return AnswerBox(process->pid);
 }
 
 void ExpectExitsCleanly(Process &process) {
   EXPECT_EQ(0u, WaitForExit(process, 30000));
   KillProcess(process);
+}
+
+MessageBoxView RunToTheEnd(const GameInstall &install) {
+  Process process;
+  MessageBoxView view = StartConfirmAndAnswer(install, &process);
+  ExpectExitsCleanly(process);
+  return view;
 }

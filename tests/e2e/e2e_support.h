@@ -1,17 +1,15 @@
 // A sample game install and a copy of update.exe beside its package, in a
 // temporary folder, and the means to run the program and read its boxes.
 #pragma once
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <map>
-#include <vector>
 #include <string>
+#include <vector>
 
+#include "program_windows.h"
 #include "test_support.h"
-#include "window_driver.h"
-
-extern const char kBoxCaption[];  // "インストール"
-extern const char kWindowTitle[]; // the title every window of the program carries
 
 struct GameInstall {
   TempDir root;
@@ -31,7 +29,7 @@ struct GameInstall {
   // The path of a file in the game's folder.
   std::string Game(const std::string &relative) const { return game + "\\" + relative; }
   // Makes UPDATE.DAT beside the program from files (package name -> bytes),
-  // installed in the order given by order (package names).
+  // entered in the order of their names.
   void MakePackage(const std::map<std::string, std::string> &files);
   void WriteRawPackage(const std::string &bytes);
   // Every file under the game folder, relative name -> bytes.
@@ -40,17 +38,6 @@ struct GameInstall {
 
 // Starts update.exe from its folder.
 Process StartUpdate(const GameInstall &install);
-
-// Waits for the next message box of the process and reads it; the box stays.
-HWND WaitForBox(const Process &process, DWORD timeout_ms = 20000);
-
-// The confirmation dialog and the progress window of the process.
-HWND WaitForConfirm(const Process &process);
-HWND WaitForProgress(const Process &process);
-
-// Reads the next message box, presses button (its first one when 0) and waits
-// until it is gone.
-MessageBoxView AnswerBox(const Process &process, int button = 0);
 
 // Starts update.exe and presses the start button of its confirmation.
 // false when no confirmation appeared.
@@ -62,3 +49,13 @@ MessageBoxView StartConfirmAndAnswer(const GameInstall &install, Process *proces
 
 // Expects the process to end with 0 within 30 s; kills it otherwise.
 void ExpectExitsCleanly(Process &process);
+
+// A whole run: starts update.exe, presses start, answers the box that follows
+// with its first button and expects the program to end cleanly.
+MessageBoxView RunToTheEnd(const GameInstall &install);
+
+// A test with a sample game install of its own.
+struct InstallRun : ::testing::Test {
+  GameInstall install;
+  std::string Game(const std::string &relative) const { return install.Game(relative); }
+};

@@ -6,36 +6,30 @@
 #include <cstdlib>
 
 #include "e2e_support.h"
-#include "ui/resources/resource_ids.h"
 
 namespace {
 
-const char kFailedWriting[] = "インストール中にエラーが発生しました。(書き込み中)\r\n";
-
-struct Fault : ::testing::Test {
-  GameInstall install;
-  std::string Game(const std::string &name) const { return install.Game(name); }
+struct Fault : InstallRun {
   void AddGameWithList(const std::map<std::string, std::string> &files) { install.AddGameWithList(files); }
   void ExpectFailureAndRollBack(const std::string &detail, const std::map<std::string, std::string> &before) {
-    Process process;
-    MessageBoxView box = StartConfirmAndAnswer(install, &process);
-    EXPECT_EQ(std::string(kFailedWriting) + detail, box.text);
+    MessageBoxView box = RunToTheEnd(install);
+    EXPECT_EQ(kFailedWriting + detail, box.text);
     EXPECT_EQ(kIconWarning, box.icon);
-    ExpectExitsCleanly(process);
     EXPECT_EQ(before, install.Snapshot());
   }
 };
 
 TEST_F(Fault, DiskFullInTheMiddleOfALargeEntry) {
+  SKIP_UNLESS_ROOT("mounts a small drive");
   SmallDrive drive(install.root.Join("small"), 2048);
-  ASSERT_TRUE(drive.mounted) << "needs root to mount a tmpfs";
+  ASSERT_TRUE(drive.mounted);
   install.game = drive.folder + "\\game";
   CreateDirectoryA(install.game.c_str(), nullptr);
   SetDataDir(install.game);
   AddGameWithList({{"big.bin", PatternBytes(1200 * 1024, 1)}, {"a.txt", "old a"}});
   install.MakePackage({{"a.txt", "new a"}, {"big.bin", PatternBytes(3 << 20, 2)}, {"c.txt", "new c"}});
   auto before = install.Snapshot();
-  ExpectFailureAndRollBack("\"" + Game("big.bin") + "\"のコピーに失敗しました。", before);
+  ExpectFailureAndRollBack(WithPath(kCopyFailed, Game("big.bin")), before);
 }
 
 TEST_F(Fault, AFileHeldOpenWithoutShareDeleteIsNotReplaced) {
@@ -44,31 +38,30 @@ TEST_F(Fault, AFileHeldOpenWithoutShareDeleteIsNotReplaced) {
   auto before = install.Snapshot();
   Process holder = StartFileHolder(Game("b.bin"));
   ASSERT_NE(nullptr, holder.handle);
-  ExpectFailureAndRollBack("\"" + Game("b.bin") + "\"の退避に失敗しました。", before);
+  ExpectFailureAndRollBack(WithPath(kBackupFailed, Game("b.bin")), before);
   KillProcess(holder);
 }
 
 TEST_F(Fault, AReadOnlyFileIsNotReplaced) {
+  SKIP_UNLESS_ROOT("makes a file immutable");
   AddGameWithList({{"a.bin", "old a"}, {"b.bin", "old b"}});
   install.MakePackage({{"a.bin", "new a"}, {"b.bin", "new b"}});
   auto before = install.Snapshot();
   ASSERT_TRUE(SetImmutable(Game("b.bin"), true));
-  ExpectFailureAndRollBack("\"" + Game("b.bin") + "\"の退避に失敗しました。", before);
+  ExpectFailureAndRollBack(WithPath(kBackupFailed, Game("b.bin")), before);
   SetImmutable(Game("b.bin"), false);
 }
 
 TEST_F(Fault, AReadOnlyFolderTakesNoNewFile) {
+  SKIP_UNLESS_ROOT("makes a folder immutable");
   AddGameWithList({{"a.bin", "old a"}, {"sub\\old.bin", "old"}});
   install.MakePackage({{"a.bin", "new a"}, {"sub\\new.bin", "new"}});
   auto before = install.Snapshot();
   ASSERT_TRUE(SetImmutable(Game("sub"), true));
   // The file can't be created; the pass then tries to move it aside.
-  ExpectFailureAndRollBack("\"" + Game("sub\\new.bin") + "\"の退避に失敗しました。", before);
+  ExpectFailureAndRollBack(WithPath(kBackupFailed, Game("sub\\new.bin")), before);
   SetImmutable(Game("sub"), false);
 }
-
-const char kRolledBack[] = "前回中断されたインストールを元に戻しました。";
-const char kCompleted[] = "前回中断されたインストールを完了しました。";
 
 // What the game folder holds after an interrupted run was settled.
 const char *StateName(const std::map<std::string, std::string> &now, const std::map<std::string, std::string> &before,
@@ -102,7 +95,7 @@ TEST_F(Fault, KilledAtAnyPointTheNextStartSettlesAndInstalls) {
   Process process;
   ASSERT_TRUE(StartAndPressStart(install, &process));
   DWORD start = GetTickCount();
-  ASSERT_NE(nullptr, WaitForBox(process));
+  ASSERT_NE(nullptr, WaitForBox(process.pid));
   DWORD whole = GetTickCount() - start;
   KillProcess(process);
   auto complete = install.Snapshot();
@@ -126,22 +119,32 @@ TEST_F(Fault, KilledAtAnyPointTheNextStartSettlesAndInstalls) {
     std::string said = "-";
     const char *settled = "?";
     for (DWORD begun = GetTickCount(); GetTickCount() - begun < 60000 && confirm == nullptr;) {
-      if (HWND box = WaitForBox(process, 0)) {
+      if (HWND box = WaitForBox(process.pid, 0)) {
         MessageBoxView view = ReadMessageBox(box);
         said = view.text == kRolledBack ? "rolled back" : view.text == kCompleted ? "completed" : view.text;
         settled = StateName(install.Snapshot(), before, complete);
         PressButton(box, IDOK);
         WaitForWindowGone(box, 10000);
       }
-      confirm = WaitForDialogWithControl(process.pid, kWindowTitle, IDC_SELECTDIR_EDIT, 50);
+      confirm = WaitForConfirm(process.pid, 50);
     }
     ASSERT_NE(nullptr, confirm) << "killed after " << delay << " ms: no confirmation (" << said << ")";
     if (said == "-")
       settled = StateName(install.Snapshot(), before, complete);
     PressButton(confirm, IDOK);
-    MessageBoxView done = AnswerBox(process);
+    MessageBoxView done = AnswerBox(process.pid);
     ExpectExitsCleanly(process);
-    bool installed = done.text == "インストールが終了しました。" && install.Snapshot() == complete;
+    auto after = install.Snapshot();
+    bool installed = done.text == kFinished && after == complete;
+    if (!installed) {
+      printf("  final message: %s\n", done.text.c_str());
+      for (const auto &file : after)
+        if (complete.count(file.first) == 0 || complete.at(file.first) != file.second)
+          printf("  differs or extra: %s\n", file.first.c_str());
+      for (const auto &file : complete)
+        if (after.count(file.first) == 0)
+          printf("  missing: %s\n", file.first.c_str());
+    }
     printf("%10lu | %17s | %10s | %s\n", delay, said.c_str(), settled, installed ? "as a whole run" : "WRONG");
     settled_wrong += std::string(settled) == "OTHER";
     installed_wrong += !installed;

@@ -3,11 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "e2e_support.h"
+#include "list_bytes.h"
 #include "package_bytes.h"
 
 namespace {
-
-const char kPackageUnreadable[] = "UPDATE.DATの読み込みに失敗しました。\nインストールを終了します。";
 
 std::string Entry(const std::string &name, uint32_t size, uint32_t offset) { return EntryRecord(name, size, offset); }
 
@@ -57,12 +56,8 @@ TEST(MalformedPackages, EachEndsWithThePackageMessageAndChangesNothing) {
     SCOPED_TRACE(package.what);
     install.WriteRawPackage(package.bytes);
     Process process = StartUpdate(install);
-    HWND box = WaitForBox(process);
-    ASSERT_NE(nullptr, box);
-    EXPECT_EQ(kPackageUnreadable, ReadMessageBox(box).text);
-    PressButton(box, IDOK);
-    EXPECT_EQ(0u, WaitForExit(process, 20000));
-    KillProcess(process);
+    EXPECT_EQ(kPackageUnreadable, AnswerBox(process.pid).text);
+    ExpectExitsCleanly(process);
     EXPECT_EQ(before, install.Snapshot());
   }
 }
@@ -72,16 +67,8 @@ TEST(MalformedPackages, EachEndsWithThePackageMessageAndChangesNothing) {
 namespace {
 
 // Valid packages at the edges of the format, as the program must take them.
-struct BoundaryPackage : ::testing::Test {
-  GameInstall install;
-  void SetUp() override { install.AddGameFile("uinst.dat", std::string(1, '\0')); }
-  std::string Game(const std::string &name) const { return install.game + "\\" + name; }
-  MessageBoxView Run() {
-    Process process;
-    MessageBoxView box = StartConfirmAndAnswer(install, &process);
-    ExpectExitsCleanly(process);
-    return box;
-  }
+struct BoundaryPackage : InstallRun {
+  void SetUp() override { install.AddGameFile("uinst.dat", kListEnd); }
 };
 
 TEST_F(BoundaryPackage, BlobsInAnyOrderSharedBlobsAndEmptyFiles) {
@@ -90,7 +77,7 @@ TEST_F(BoundaryPackage, BlobsInAnyOrderSharedBlobsAndEmptyFiles) {
   std::string directory = EntryRecord("a.bin", 1, 5) + EntryRecord("b.bin", 2, 3) + EntryRecord("c.bin", 3, 0) +
                           EntryRecord("d.bin", 2, 3) + EntryRecord("empty.bin", 0, 0);
   install.WriteRawPackage(data + directory + ::Trailer(data.size(), 5));
-  EXPECT_EQ("インストールが終了しました。", Run().text);
+  EXPECT_EQ(kFinished, RunToTheEnd(install).text);
   auto files = install.Snapshot();
   EXPECT_EQ("A", files["a.bin"]);
   EXPECT_EQ("BB", files["b.bin"]);
@@ -105,9 +92,7 @@ TEST_F(BoundaryPackage, A255ByteNameLoadsButCannotBeJoinedAndIsRolledBack) {
   long_name += ".bin";
   install.WriteRawPackage(PackageBytes({{"first.bin", "1"}, {long_name, "x"}}));
   auto before = install.Snapshot();
-  MessageBoxView box = Run();
-  EXPECT_EQ("インストール中にエラーが発生しました。(書き込み中)\r\n\"" + Game(long_name) + "\"の作成に失敗しました。",
-            box.text);
+  EXPECT_EQ(kFailedWriting + WithPath(kCreateFailed, Game(long_name)), RunToTheEnd(install).text);
   EXPECT_EQ(before, install.Snapshot());
 }
 

@@ -7,14 +7,11 @@
 #include <functional>
 
 #include "e2e_support.h"
+#include "list_bytes.h"
 #include "package_bytes.h"
 
 namespace {
 
-const char kFinished[] = "インストールが終了しました。";
-const char kRolledBack[] = "前回中断されたインストールを元に戻しました。";
-const char kCompleted[] = "前回中断されたインストールを完了しました。";
-const char kBackupFailed[] = "インストール中にエラーが発生しました。(書き込み中)\r\n\"%s\"の退避に失敗しました。";
 const char kNotUndone[] =
     "前回中断されたインストールを元に戻せませんでした。\n\"%s\"を使用しているプログラムを終了してから"
     "、もう一度実行してください。";
@@ -26,15 +23,7 @@ uint64_t SizeOf(const std::string &path) {
   return static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
 }
 
-std::string Format(const char *message_template, const std::string &path) {
-  char text[1024];
-  snprintf(text, sizeof text, message_template, path.c_str());
-  return text;
-}
-
-struct Recovery : ::testing::Test {
-  GameInstall install;
-  std::string Game(const std::string &name) const { return install.Game(name); }
+struct Recovery : InstallRun {
   std::string Record() const { return Game("update.run"); }
 
   // Starts the program, presses start and kills it once condition holds.
@@ -51,7 +40,7 @@ struct Recovery : ::testing::Test {
   // folder already settled when it shows, then the confirmation (cancelled).
   void ExpectSettledBy(const std::string &message, const std::map<std::string, std::string> &expected) {
     Process process = StartUpdate(install);
-    HWND box = WaitForBox(process);
+    HWND box = WaitForBox(process.pid);
     ASSERT_NE(nullptr, box);
     MessageBoxView view = ReadMessageBox(box);
     EXPECT_EQ(message, view.text);
@@ -59,17 +48,10 @@ struct Recovery : ::testing::Test {
     EXPECT_EQ(nullptr, view.owner);
     EXPECT_EQ(expected, install.Snapshot());
     PressButton(box, IDOK);
-    HWND confirm = WaitForConfirm(process);
+    HWND confirm = WaitForConfirm(process.pid);
     ASSERT_NE(nullptr, confirm);
     PressButton(confirm, IDCANCEL);
     ExpectExitsCleanly(process);
-  }
-
-  MessageBoxView RunToTheEnd() {
-    Process process;
-    MessageBoxView view = StartConfirmAndAnswer(install, &process);
-    ExpectExitsCleanly(process);
-    return view;
   }
 };
 
@@ -86,8 +68,8 @@ TEST_F(Recovery, AKillDuringTheCopyIsUndoneByTheNextStartOnceNothingHoldsItsFile
   Process holder = StartFileHolder(Game("big.bin"));
   ASSERT_NE(nullptr, holder.handle);
   Process process = StartUpdate(install);
-  MessageBoxView warning = AnswerBox(process);
-  EXPECT_EQ(Format(kNotUndone, Game("big.bin")), warning.text);
+  MessageBoxView warning = AnswerBox(process.pid);
+  EXPECT_EQ(WithPath(kNotUndone, Game("big.bin")), warning.text);
   EXPECT_EQ(kIconWarning, warning.icon);
   ExpectExitsCleanly(process);
   EXPECT_TRUE(FileExists(Record()));
@@ -109,14 +91,14 @@ TEST_F(Recovery, AKillAfterTheListWasSavedIsCompletedByTheNextStart) {
     Sleep(5);
   holder = StartFileHolder(Game("a.bin_old"));
   ASSERT_NE(nullptr, holder.handle);
-  HWND done = WaitForBox(process);
+  HWND done = WaitForBox(process.pid);
   ASSERT_NE(nullptr, done);
   EXPECT_EQ(kFinished, ReadMessageBox(done).text);
   KillProcess(process);
   KillProcess(holder);
   ASSERT_TRUE(FileExists(Game("a.bin_old")));
 
-  std::string new_list = list.substr(0, list.size() - 1) + "F" + Game("big.bin") + std::string(2, '\0');
+  std::string new_list = list.substr(0, list.size() - 1) + ListEntry("F", Game("big.bin")) + kListEnd;
   ExpectSettledBy(kCompleted, {{"a.bin", "new a"}, {"big.bin", PatternBytes(48 << 20, 2)}, {"uinst.dat", new_list}});
 }
 
@@ -132,9 +114,8 @@ TEST_F(Recovery, ANameGivenTwiceOrInTwoCasesIsUndoneToTheOldFolderWithoutAWarnin
     game.AddGameWithList({{"c.bin", "old c"}, {"c.bin_old", "player's"}});
     game.WriteRawPackage(PackageBytes(package));
     auto before = game.Snapshot();
-    Process process;
-    EXPECT_EQ(Format(kBackupFailed, game.Game("c.bin")), StartConfirmAndAnswer(game, &process).text);
-    ExpectExitsCleanly(process); // no warning follows
+    // No warning follows the failure.
+    EXPECT_EQ(kFailedWriting + WithPath(kBackupFailed, game.Game("c.bin")), RunToTheEnd(game).text);
     EXPECT_EQ(before, game.Snapshot());
   }
 }
@@ -145,7 +126,7 @@ TEST_F(Recovery, AReadOnlyFileIsReplacedRunAfterRun) {
   for (const char *content : {"first update", "second update"}) {
     SCOPED_TRACE(content);
     install.MakePackage({{"ro.bin", content}});
-    EXPECT_EQ(kFinished, RunToTheEnd().text);
+    EXPECT_EQ(kFinished, RunToTheEnd(install).text);
     EXPECT_EQ(content, ReadBytes(Game("ro.bin")));
     EXPECT_FALSE(FileExists(Game("ro.bin_old")));
     EXPECT_FALSE(FileExists(Record()));
@@ -159,9 +140,9 @@ TEST_F(Recovery, AListHeldOpenByAnotherProgramIsRewrittenInPlace) {
   install.MakePackage({{"a.bin", "new a"}, {"b.bin", "new b"}});
   Process holder = StartFileHolder(Game("uinst.dat"));
   ASSERT_NE(nullptr, holder.handle);
-  EXPECT_EQ(kFinished, RunToTheEnd().text);
+  EXPECT_EQ(kFinished, RunToTheEnd(install).text);
   KillProcess(holder);
-  std::string new_list = list.substr(0, list.size() - 1) + "F" + Game("b.bin") + std::string(2, '\0');
+  std::string new_list = list.substr(0, list.size() - 1) + ListEntry("F", Game("b.bin")) + kListEnd;
   EXPECT_EQ((std::map<std::string, std::string>{{"a.bin", "new a"}, {"b.bin", "new b"}, {"uinst.dat", new_list}}),
             install.Snapshot());
   EXPECT_TRUE(GetFileAttributesA(Game("uinst.dat").c_str()) & FILE_ATTRIBUTE_HIDDEN);
@@ -194,13 +175,13 @@ TEST_F(Recovery, TheRollbackWarningSaysWhatReallyHappened) {
     game.MakePackage({{"a.bin", "new a"}, {"b.bin", "new b"}, {"c.bin", "new c"}});
     Process process;
     ASSERT_TRUE(StartAndPressStart(game, &process));
-    HWND failure = WaitForBox(process);
+    HWND failure = WaitForBox(process.pid);
     ASSERT_NE(nullptr, failure);
     Process holder = c.interfere(game);
     PressButton(failure, IDOK);
     WaitForWindowGone(failure, 10000);
-    MessageBoxView warning = AnswerBox(process);
-    EXPECT_EQ("一部のファイルを元に戻せませんでした。\n" + Format(c.line.c_str(), game.game), warning.text);
+    MessageBoxView warning = AnswerBox(process.pid);
+    EXPECT_EQ("一部のファイルを元に戻せませんでした。\n" + WithPath(c.line.c_str(), game.game), warning.text);
     EXPECT_EQ(kIconWarning, warning.icon);
     ExpectExitsCleanly(process);
     KillProcess(holder);
@@ -210,9 +191,6 @@ TEST_F(Recovery, TheRollbackWarningSaysWhatReallyHappened) {
 } // namespace
 
 namespace {
-
-const char kCopyFailed[] = "インストール中にエラーが発生しました。(書き込み中)\r\n\"%s\"のコピーに失敗しました。";
-const char kPackageUnreadable[] = "UPDATE.DATの読み込みに失敗しました。\nインストールを終了します。";
 
 // The package's data check: a byte damaged on the way fails its entry and the
 // run rolls back; packages with the check and without it both install; a
@@ -229,14 +207,12 @@ TEST(DataCheck, ADamagedEntryRollsBackAndIntactPackagesInstall) {
   install.AddGameWithList({{"a.bin", "old a"}});
   auto before = install.Snapshot();
   install.WriteRawPackage(damaged);
-  Process process;
-  EXPECT_EQ(Format(kCopyFailed, install.Game("big.bin")), StartConfirmAndAnswer(install, &process).text);
-  ExpectExitsCleanly(process);
+  EXPECT_EQ(kFailedWriting + WithPath(kCopyFailed, install.Game("big.bin")), RunToTheEnd(install).text);
   EXPECT_EQ(before, install.Snapshot());
 
   install.WriteRawPackage(bad_block);
-  process = StartUpdate(install);
-  EXPECT_EQ(kPackageUnreadable, AnswerBox(process).text);
+  Process process = StartUpdate(install);
+  EXPECT_EQ(kPackageUnreadable, AnswerBox(process.pid).text);
   ExpectExitsCleanly(process);
   EXPECT_EQ(before, install.Snapshot());
 
@@ -244,8 +220,7 @@ TEST(DataCheck, ADamagedEntryRollsBackAndIntactPackagesInstall) {
     GameInstall fresh;
     fresh.AddGameWithList({{"a.bin", "old a"}});
     fresh.WriteRawPackage(package);
-    EXPECT_EQ(kFinished, StartConfirmAndAnswer(fresh, &process).text);
-    ExpectExitsCleanly(process);
+    EXPECT_EQ(kFinished, RunToTheEnd(fresh).text);
     EXPECT_EQ(PatternBytes(3 << 20, 4), ReadBytes(fresh.Game("big.bin")));
   }
 }

@@ -2,11 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "e2e_support.h"
+#include "list_bytes.h"
 
 namespace {
 
 const char kNotInstalled[] = "lumerant QEN//Tessar:Vondrakeがインストールされていません。\nインストールを終了します。";
-const char kPackageUnreadable[] = "UPDATE.DATの読み込みに失敗しました。\nインストールを終了します。";
 
 // Runs update.exe, expects one information box with text, answers it and
 // expects the program to end with 0 and the game folder unchanged.
@@ -14,17 +14,13 @@ void ExpectOneMessageAndExit(GameInstall &install, const char *text) {
   auto before = install.Snapshot();
   Process process = StartUpdate(install);
   ASSERT_NE(nullptr, process.handle);
-  HWND box = WaitForBox(process);
-  ASSERT_NE(nullptr, box);
-  MessageBoxView view = ReadMessageBox(box);
+  MessageBoxView view = AnswerBox(process.pid, IDOK);
   EXPECT_EQ(text, view.text);
   EXPECT_EQ(kBoxCaption, view.caption);
   EXPECT_EQ(kIconInformation, view.icon);
   EXPECT_EQ(nullptr, view.owner);
   EXPECT_EQ(std::vector<int>{IDOK}, view.buttons);
-  PressButton(box, IDOK);
-  EXPECT_EQ(0u, WaitForExit(process, 20000));
-  KillProcess(process);
+  ExpectExitsCleanly(process);
   EXPECT_EQ(before, install.Snapshot());
 }
 
@@ -45,7 +41,7 @@ TEST(StartupMessages, NoDataDirectoryInTheRegistry) {
 
 TEST(StartupMessages, MissingEmptyOrRefusedPackage) {
   GameInstall install;
-  install.AddGameFile("uinst.dat", std::string(1, '\0'));
+  install.AddGameFile("uinst.dat", kListEnd);
   ExpectOneMessageAndExit(install, kPackageUnreadable);
   install.WriteRawPackage("");
   ExpectOneMessageAndExit(install, kPackageUnreadable);

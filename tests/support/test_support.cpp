@@ -1,4 +1,4 @@
-// Helpers of the Windows tests.
+// Helpers of the programs that test under Wine.
 #include "test_support.h"
 
 #include <cstdio>
@@ -19,6 +19,8 @@ void ResetProgramState() {
 }
 
 std::string BuildPath(const std::string &relative) { return std::string(UPD_BUILD_DIR_WINDOWS) + "\\" + relative; }
+
+std::string ProgramPath() { return BuildPath("driver\\update.exe"); }
 
 TempDir::TempDir() {
   static unsigned serial = 0;
@@ -80,38 +82,34 @@ bool DirExists(const std::string &path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-void RemoveTree(const std::string &path) {
+void ForEachName(const std::string &folder, const std::function<void(const std::string &name, bool is_folder)> &visit) {
   WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      std::string name = found.cFileName;
-      if (name == "." || name == "..")
-        continue;
-      std::string child = path + "\\" + name;
-      SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveTree(child);
-      else
-        DeleteFileA(child.c_str());
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-  }
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE)
+    return;
+  do {
+    std::string name = found.cFileName;
+    if (name != "." && name != "..")
+      visit(name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
+void RemoveTree(const std::string &path) {
+  ForEachName(path, [&path](const std::string &name, bool is_folder) {
+    std::string child = path + "\\" + name;
+    SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (is_folder)
+      RemoveTree(child);
+    else
+      DeleteFileA(child.c_str());
+  });
   RemoveDirectoryA(path.c_str());
 }
 
 std::vector<std::string> FolderNames(const std::string &folder) {
   std::vector<std::string> names;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE)
-    return names;
-  do {
-    std::string name = found.cFileName;
-    if (name != "." && name != "..")
-      names.push_back(name);
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
+  ForEachName(folder, [&names](const std::string &name, bool) { names.push_back(name); });
   return names;
 }
 
@@ -248,17 +246,28 @@ int RunUnixCommand(const std::string &command) {
   return ok && !code.empty() ? atoi(code.c_str()) : -1;
 }
 
+bool RunningAsRoot() {
+  static const int status = RunUnixCommand("test \"$(id -u)\" -eq 0");
+  if (status != 0 && status != 1)
+    ADD_FAILURE() << "could not ask the Linux side for its user (status " << status << ")";
+  return status == 0;
+}
+
 bool SetImmutable(const std::string &windows_path, bool immutable) {
   std::string unix_path = UnixPathOf(windows_path);
   return !unix_path.empty() &&
          RunUnixCommand(std::string("chattr ") + (immutable ? "+i " : "-i ") + ShellQuoted(unix_path)) == 0;
 }
 
-SmallDrive::SmallDrive(const std::string &windows_folder, unsigned kib) : folder(windows_folder) {
+SmallDrive::SmallDrive(const std::string &windows_folder, unsigned kib, unsigned files) : folder(windows_folder) {
   CreateDirectoryA(folder.c_str(), nullptr);
   std::string unix_folder = UnixPathOf(folder);
-  mounted = !unix_folder.empty() && RunUnixCommand("mount -t tmpfs -o size=" + std::to_string(kib) + "k tmpfs " +
-                                                   ShellQuoted(unix_folder)) == 0;
+  std::string options = "size=" + std::to_string(kib) + "k";
+  // One inode is the root of the file system itself.
+  if (files != 0)
+    options += ",nr_inodes=" + std::to_string(files + 1);
+  mounted = !unix_folder.empty() &&
+            RunUnixCommand("mount -t tmpfs -o " + options + " tmpfs " + ShellQuoted(unix_folder)) == 0;
 }
 
 SmallDrive::~SmallDrive() {

@@ -150,10 +150,6 @@ HWND WaitForDialogWithControl(DWORD pid, const std::string &caption, int control
   }
 }
 
-HWND WaitForDialog(DWORD pid, const std::string &caption, DWORD timeout_ms) {
-  return WaitForDialogWithControl(pid, caption, 0, timeout_ms);
-}
-
 MessageBoxView ReadMessageBox(HWND box) {
   MessageBoxView view;
   view.caption = WindowText(box);

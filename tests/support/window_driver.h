@@ -7,9 +7,8 @@
 #include <vector>
 
 // A top-level dialog-class window (#32770) whose caption is caption, owned by
-// process pid (0: any process). nullptr when none appears within timeout_ms.
-HWND WaitForDialog(DWORD pid, const std::string &caption, DWORD timeout_ms);
-// Same, but the window must also hold a control with the given ID.
+// process pid (0: any process), holding a control with the given ID (0: any).
+// nullptr when none appears within timeout_ms.
 HWND WaitForDialogWithControl(DWORD pid, const std::string &caption, int control_id, DWORD timeout_ms);
 // Every visible top-level #32770 window of the process.
 std::vector<HWND> DialogsOf(DWORD pid);

@@ -1,7 +1,7 @@
 // What the extraction and journal tests share: packages made from a list of
 // names and bytes, a fresh source and destination folder per test with the
-// process state reset, a progress window that records the bar's positions
-// and can confirm a cancellation, and a folder that has run out of inodes.
+// process state reset, and a progress window that records the bar's
+// positions and can confirm a cancellation.
 #pragma once
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -19,6 +19,7 @@
 #include "journal/journal.h"
 #include "journal/journal_passes.h"
 #include "package_bytes.h"
+#include "program_texts.h"
 #include "test_support.h"
 #include "ui/progress_dialog.h"
 #include "ui/resources/resource_ids.h"
@@ -127,13 +128,6 @@ struct InstallTest : ::testing::Test {
   RollbackReport rollback{};
   int32_t RollBack(PassProgress *progress = nullptr) { return RollBackJournal(progress, kRollbackRun, &rollback); }
 
-  // The detail a failure template gives for a path.
-  static std::string Detail(const char *message_template, const std::string &path) {
-    char detail[kDetailBytes];
-    FormatText(detail, sizeof detail, message_template, path.c_str());
-    return detail;
-  }
-
   static void ExpectJournal(const std::vector<std::pair<std::string, std::string>> &kind_and_path,
                             const std::vector<int32_t> &actions) {
     ASSERT_EQ(static_cast<int32_t>(kind_and_path.size()), JournalCount());
@@ -155,68 +149,6 @@ struct InstallTest : ::testing::Test {
     EXPECT_EQ(kErrorKindWriting, ErrorKind);
     EXPECT_EQ(detail, ErrorDetail);
   }
-};
-
-const char kCreateFailed[] = "\"%s\"の作成に失敗しました。";
-const char kBackupFailed[] = "\"%s\"の退避に失敗しました。";
-const char kCopyFailed[] = "\"%s\"のコピーに失敗しました。";
-
-// Starts a Linux program from the Windows test: Wine runs such programs but
-// gives no handle to wait on, so callers watch for its effect.
-inline void StartUnix(const std::string &command_line) {
-  Process process = StartProcess(command_line);
-  if (process.handle != nullptr)
-    CloseHandle(process.handle);
-}
-
-// Polls for up to five seconds.
-template <typename Condition> bool Eventually(Condition condition) {
-  for (int i = 0; i < 100; ++i) {
-    if (condition())
-      return true;
-    Sleep(50);
-  }
-  return condition();
-}
-
-inline std::string UnixPathOf(const std::string &windows_path) {
-  typedef char *(CDECL * UnixName)(const WCHAR *);
-  UnixName unix_name = reinterpret_cast<UnixName>(
-      reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-  WCHAR wide[MAX_PATH];
-  if (unix_name == nullptr || !MultiByteToWideChar(CP_ACP, 0, windows_path.c_str(), -1, wide, MAX_PATH))
-    return "";
-  char *name = unix_name(wide);
-  std::string result = name ? name : "";
-  HeapFree(GetProcessHeap(), 0, name);
-  return result;
-}
-
-// A folder on a small file system of its own that has room for exactly
-// `files` files: a rename still works there, but a new file can't be made.
-struct InodeLimitedFolder {
-  std::string path;
-  std::string unix_path;
-  bool mounted = false;
-  InodeLimitedFolder(const TempDir &parent, int files) : path(parent.Join("full")) {
-    CreateDirectoryA(path.c_str(), nullptr);
-    unix_path = UnixPathOf(path);
-    // The marker disappears under the mounted file system.
-    std::string marker = path + "\\marker";
-    if (unix_path.empty() || !WriteBytes(marker, "m"))
-      return;
-    // One inode is the root of the file system itself.
-    StartUnix("Z:\\usr\\bin\\mount -t tmpfs -o size=1m,nr_inodes=" + std::to_string(files + 1) + " tmpfs " + unix_path);
-    mounted = Eventually([&] { return !FileExists(marker); });
-  }
-  ~InodeLimitedFolder() {
-    if (!mounted)
-      return;
-    StartUnix("Z:\\usr\\bin\\umount -l " + unix_path);
-    Eventually([&] { return FileExists(path + "\\marker"); });
-  }
-  InodeLimitedFolder(const InodeLimitedFolder &) = delete;
-  InodeLimitedFolder &operator=(const InodeLimitedFolder &) = delete;
 };
 
 } // namespace fixture

@@ -24,8 +24,6 @@ const char kSmallRoot[] = "T:\\"; // 5 MiB, fixed
 const char kMissingRoot[] = "Q:\\";
 const uint32_t kSmallDriveMiB = 5;
 
-const char kNoSpace[] = "ディスクの空き容量が不足しています。";
-
 // A package of one entry whose size figure (file size less 4, in KiB) is kib.
 std::string PackageOfKiB(uint32_t kib) {
   const size_t kOverhead = 1 + 5 + 12 + 12; // entry record and trailer
@@ -73,7 +71,7 @@ protected:
   static Outcome Run(const std::function<void(HWND dialog)> &script) {
     UpdateDestinationDisplay(nullptr, ArchiveSizeKiB());
     std::thread driver([&script] {
-      HWND dialog = WaitForDialogWithControl(GetCurrentProcessId(), ExpectedWindowTitle(), IDC_SELECTDIR_EDIT, 5000);
+      HWND dialog = WaitForConfirm(GetCurrentProcessId(), 5000);
       EXPECT_NE(nullptr, dialog) << "the dialog did not appear";
       if (dialog == nullptr)
         return;
@@ -93,36 +91,33 @@ protected:
   }
 
   // Presses start and reads the one box it brings up.
-  static SeenBox StartAndAnswer(HWND dialog, int button, const std::string &shot = "") {
+  static MessageBoxView StartAndAnswer(HWND dialog, int button, const std::string &shot = "") {
     PressButton(dialog, IDOK);
-    SeenBox seen = AnswerBox(button, shot);
+    MessageBoxView box = AnswerBox(GetCurrentProcessId(), button, shot);
     Settle(dialog);
-    return seen;
+    return box;
   }
 
-  static void ExpectInfoBox(const SeenBox &seen, HWND dialog, const std::string &text) {
-    ASSERT_TRUE(seen.appeared) << "no box for: " << text;
-    EXPECT_EQ(text, seen.view.text);
-    EXPECT_EQ(BoxCaption(), seen.view.caption);
-    EXPECT_EQ(kIconInformation, seen.view.icon);
-    EXPECT_EQ(dialog, seen.view.owner);
-    EXPECT_EQ(std::vector<int>{IDOK}, seen.view.buttons);
+  static void ExpectInfoBox(const MessageBoxView &box, HWND dialog, const std::string &text) {
+    EXPECT_EQ(text, box.text);
+    EXPECT_EQ(kBoxCaption, box.caption);
+    EXPECT_EQ(kIconInformation, box.icon);
+    EXPECT_EQ(dialog, box.owner);
+    EXPECT_EQ(std::vector<int>{IDOK}, box.buttons);
   }
 
-  static void ExpectNotFixedQuestion(const SeenBox &seen, HWND dialog, const std::string &target) {
-    ASSERT_TRUE(seen.appeared);
-    EXPECT_EQ("内蔵ハードディスク以外にインストールすることはお勧めしません。\n" + target + "にインストールしますか？",
-              seen.view.text);
-    EXPECT_EQ(BoxCaption(), seen.view.caption);
-    EXPECT_EQ(kIconWarning, seen.view.icon);
-    EXPECT_EQ(dialog, seen.view.owner);
-    EXPECT_EQ((std::vector<int>{IDYES, IDNO}), seen.view.buttons);
+  static void ExpectNotFixedQuestion(const MessageBoxView &box, HWND dialog, const std::string &target) {
+    EXPECT_EQ(WithPath(kNotFixedQuestion, target), box.text);
+    EXPECT_EQ(kBoxCaption, box.caption);
+    EXPECT_EQ(kIconWarning, box.icon);
+    EXPECT_EQ(dialog, box.owner);
+    EXPECT_EQ((std::vector<int>{IDYES, IDNO}), box.buttons);
   }
 
   // After a refusal the dialog stays open, unchanged, with no box left.
   static void ExpectStillOpen(HWND dialog) {
     EXPECT_TRUE(IsWindow(dialog));
-    EXPECT_EQ(nullptr, FindOwnBox()) << "a further box appeared";
+    EXPECT_EQ(nullptr, FindBox(GetCurrentProcessId(), false)) << "a further box appeared";
     EXPECT_EQ(0, OkPressed);
   }
 
@@ -141,7 +136,7 @@ TEST_F(ConfirmDialog, TheScriptedDrivesAreThere) {
 TEST_F(ConfirmDialog, ShowsTheDestinationAndStartsWhenFreeSpaceEqualsTheNeed) {
   SetDestination("T:\\lumerant\\データ", "T:\\lumerant");
   Outcome outcome = Run([](HWND dialog) {
-    EXPECT_EQ(ExpectedWindowTitle(), WindowText(dialog));
+    EXPECT_EQ(kWindowTitle, WindowText(dialog));
     EXPECT_TRUE(IsCentredOnDesktop(dialog));
     EXPECT_EQ("T:\\lumerant", ControlText(dialog, IDC_SELECTDIR_EDIT));
     EXPECT_EQ("T:\\lumerant\\データ", ControlText(dialog, IDC_TARGETDIR_TEXT));
@@ -209,7 +204,7 @@ TEST_F(ConfirmDialog, LetterAndColonOnlyIsShownButRefused) {
   Run([this](HWND dialog) {
     EXPECT_EQ("HDD要:5M HDD空き:0M", ControlText(dialog, IDC_SPACE_TEXT)); // nothing measured yet
     EXPECT_TRUE(IsControlEnabled(dialog, IDOK));
-    ExpectInfoBox(StartAndAnswer(dialog, IDOK, "box_cannot_install"), dialog, "D:にはインストールできません。");
+    ExpectInfoBox(StartAndAnswer(dialog, IDOK, "box_cannot_install"), dialog, WithPath(kCannotInstallThere, "D:"));
     ExpectStillOpen(dialog);
   });
 }
@@ -229,7 +224,7 @@ TEST_F(ConfirmDialog, TooLongSelectDirIsRefusedWithTheNote) {
 TEST_F(ConfirmDialog, CdromIsRefusedWithoutQuestion) {
   SetDestination("R:\\lumerant\\data", "R:\\lumerant");
   Outcome outcome = Run([this](HWND dialog) {
-    ExpectInfoBox(StartAndAnswer(dialog, IDOK), dialog, "R:\\lumerant\\dataにはインストールできません。");
+    ExpectInfoBox(StartAndAnswer(dialog, IDOK), dialog, WithPath(kCannotInstallThere, "R:\\lumerant\\data"));
     ExpectStillOpen(dialog);
   });
   EXPECT_EQ(0, outcome.ok_pressed);
@@ -261,7 +256,7 @@ TEST_F(ConfirmDialog, MissingDriveAsksThenFindsNoSpace) {
   Outcome outcome = Run([this](HWND dialog) {
     EXPECT_EQ("HDD要:5M HDD空き:0M", ControlText(dialog, IDC_SPACE_TEXT));
     ExpectNotFixedQuestion(StartAndAnswer(dialog, IDYES), dialog, "Q:\\lumerant\\data");
-    ExpectInfoBox(AnswerBox(IDOK), dialog, kNoSpace);
+    ExpectInfoBox(AnswerBox(GetCurrentProcessId(), IDOK), dialog, kNoSpace);
     Settle(dialog);
     ExpectStillOpen(dialog);
   });

@@ -7,9 +7,6 @@ namespace {
 
 using fixture::InstallTest;
 using fixture::Item;
-using fixture::kBackupFailed;
-using fixture::kCopyFailed;
-using fixture::kCreateFailed;
 using fixture::ProgressProbe;
 
 const uint32_t kMiB = 1048576;
@@ -67,7 +64,7 @@ TEST_F(ExtractDirectories, AMissingDirectoryWhoseParentExistsIsCreatedAndJournal
 TEST_F(ExtractDirectories, TwoMissingLevelsFailOnTheDeeperOne) {
   UsePackage({{"a\\b\\c.bin", "c"}, {"later.bin", "l"}});
   ASSERT_EQ(0, ExtractAll(nullptr));
-  ExpectWriteFailure(Detail(kCreateFailed, T("a\\b")));
+  ExpectWriteFailure(WithPath(kCreateFailed, T("a\\b")));
   EXPECT_FALSE(DirExists(T("a")));
   EXPECT_FALSE(FileExists(T("later.bin")));
   EXPECT_EQ(0, JournalCount());
@@ -116,7 +113,7 @@ TEST_F(ExtractReplacing, AStaleBackupBlocksTheMoveAndBothFilesKeepTheirContent) 
   ASSERT_TRUE(WriteBytes(T("a.bin_old"), "left by an interrupted run"));
   UsePackage({{"a.bin", "new"}, {"later.bin", "l"}});
   ASSERT_EQ(0, ExtractAll(nullptr));
-  ExpectWriteFailure(Detail(kBackupFailed, T("a.bin")));
+  ExpectWriteFailure(WithPath(kBackupFailed, T("a.bin")));
   EXPECT_EQ("current", ReadBytes(T("a.bin")));
   EXPECT_EQ("left by an interrupted run", ReadBytes(T("a.bin_old")));
   EXPECT_FALSE(FileExists(T("later.bin")));
@@ -126,17 +123,17 @@ TEST_F(ExtractReplacing, AStaleBackupBlocksTheMoveAndBothFilesKeepTheirContent) 
 TEST_F(ExtractReplacing, AFileThatCantBeCreatedAfterTheMoveGetsTheOldFileBack) {
   // A file system with room for one file: the move to the backup name is a
   // rename and works, the new file finds no room.
-  fixture::InodeLimitedFolder full(target, 1);
-  if (!full.mounted)
-    GTEST_SKIP() << "needs root to mount a small file system";
-  ASSERT_TRUE(WriteBytes(full.path + "\\a.bin", "game data"));
-  UsePackageBytes(PackageBytes({{"a.bin", "new"}}), full.path);
+  SKIP_UNLESS_ROOT("mounts a small file system");
+  SmallDrive full(target.Join("full"), 1024, 1);
+  ASSERT_TRUE(full.mounted);
+  ASSERT_TRUE(WriteBytes(full.folder + "\\a.bin", "game data"));
+  UsePackageBytes(PackageBytes({{"a.bin", "new"}}), full.folder);
   ASSERT_EQ(0, ExtractAll(nullptr));
-  ExpectWriteFailure(Detail(kBackupFailed, full.path + "\\a.bin"));
-  EXPECT_EQ("game data", ReadBytes(full.path + "\\a.bin"));
-  EXPECT_FALSE(FileExists(full.path + "\\a.bin_old"));
+  ExpectWriteFailure(WithPath(kBackupFailed, full.folder + "\\a.bin"));
+  EXPECT_EQ("game data", ReadBytes(full.folder + "\\a.bin"));
+  EXPECT_FALSE(FileExists(full.folder + "\\a.bin_old"));
   EXPECT_EQ(0, RollBack());
-  EXPECT_EQ("game data", ReadBytes(full.path + "\\a.bin"));
+  EXPECT_EQ("game data", ReadBytes(full.folder + "\\a.bin"));
 }
 
 TEST_F(ExtractReplacing, ADirectoryInTheWayIsNotMovedAside) {
@@ -144,7 +141,7 @@ TEST_F(ExtractReplacing, ADirectoryInTheWayIsNotMovedAside) {
   ASSERT_TRUE(WriteBytes(T("d.bin\\inside.txt"), "keep"));
   UsePackage({{"d.bin", "file"}});
   ASSERT_EQ(0, ExtractAll(nullptr));
-  ExpectWriteFailure(Detail(kBackupFailed, T("d.bin")));
+  ExpectWriteFailure(WithPath(kBackupFailed, T("d.bin")));
   EXPECT_EQ("keep", ReadBytes(T("d.bin\\inside.txt")));
   EXPECT_FALSE(DirExists(T("d.bin_old")));
   EXPECT_EQ(0, JournalCount());
@@ -160,7 +157,7 @@ TEST_F(ExtractFailures, APackageEndingInsideAnEntrysDataFailsTheCopy) {
   std::string package = data + EntryRecord("cut.bin", kMiB, 0) + Trailer(data.size(), 1);
   UsePackageBytes(package, target.path);
   ASSERT_EQ(0, ExtractAll(nullptr));
-  ExpectWriteFailure(Detail(kCopyFailed, T("cut.bin")));
+  ExpectWriteFailure(WithPath(kCopyFailed, T("cut.bin")));
   // Journalled and closed, so that the rollback can remove it.
   ExpectJournal({{"F", T("cut.bin")}}, {kJournalCreated});
   EXPECT_TRUE(DeleteFileA(T("cut.bin").c_str()));
@@ -191,7 +188,7 @@ TEST_F(ExtractFailures, AJoinedPathOfUpTo259BytesIsWrittenALongerOneFailsWhole) 
   UsePackage({{fits, "fits"}, {too_long, "too long"}});
   ASSERT_EQ(0, ExtractAll(nullptr));
   EXPECT_EQ("fits", ReadBytes(T(fits)));
-  ExpectWriteFailure(Detail(kCreateFailed, T(too_long)));
+  ExpectWriteFailure(WithPath(kCreateFailed, T(too_long)));
   ExpectJournal({{"F", T(fits)}}, {kJournalCreated});
   // Nothing was made under a cut name either.
   EXPECT_EQ(std::vector<std::string>{fits}, FolderNames(target.path));
@@ -202,7 +199,7 @@ TEST_F(ExtractFailures, AnExistingFileWhosePathIsTooLongForABackupNameStays) {
   ASSERT_TRUE(WriteBytes(T(name), "kept"));
   UsePackage({{name, "new"}});
   ASSERT_EQ(0, ExtractAll(nullptr));
-  ExpectWriteFailure(Detail(kBackupFailed, T(name)));
+  ExpectWriteFailure(WithPath(kBackupFailed, T(name)));
   EXPECT_EQ("kept", ReadBytes(T(name)));
   EXPECT_EQ(0, JournalCount());
 }
@@ -220,18 +217,18 @@ TEST_F(ExtractFailures, ARefusedJournalRecordUndoesTheChangeItWouldHaveRecorded)
 
   ASSERT_EQ(0, GetArchiveEntry(0, &entry));
   EXPECT_EQ(-1, ExtractEntry(nullptr, entry, package));
-  ExpectWriteFailure(Detail(kCreateFailed, T("n.bin")));
+  ExpectWriteFailure(WithPath(kCreateFailed, T("n.bin")));
   EXPECT_FALSE(FileExists(T("n.bin")));
 
   ASSERT_EQ(1, GetArchiveEntry(1, &entry));
   EXPECT_EQ(-1, ExtractEntry(nullptr, entry, package));
-  ExpectWriteFailure(Detail(kCreateFailed, T("r.bin")));
+  ExpectWriteFailure(WithPath(kCreateFailed, T("r.bin")));
   EXPECT_EQ("old", ReadBytes(T("r.bin")));
   EXPECT_FALSE(FileExists(T("r.bin_old")));
 
   ASSERT_EQ(2, GetArchiveEntry(2, &entry));
   EXPECT_EQ(-1, EnsureEntryDirectories(entry));
-  ExpectWriteFailure(Detail(kCreateFailed, T("sub")));
+  ExpectWriteFailure(WithPath(kCreateFailed, T("sub")));
   EXPECT_FALSE(DirExists(T("sub")));
   CloseHandle(package);
   EXPECT_EQ(0, JournalCount());
@@ -241,7 +238,7 @@ TEST_F(ExtractFailures, ThePassStopsAtTheFirstRefusedRecord) {
   UsePackage({{"a.bin", "a"}, {"b.bin", "b"}, {"c.bin", "c"}});
   SetJournalRecordLimit(1);
   ASSERT_EQ(0, ExtractAll(nullptr));
-  ExpectWriteFailure(Detail(kCreateFailed, T("b.bin")));
+  ExpectWriteFailure(WithPath(kCreateFailed, T("b.bin")));
   EXPECT_TRUE(FileExists(T("a.bin")));
   EXPECT_FALSE(FileExists(T("b.bin")));
   EXPECT_FALSE(FileExists(T("c.bin")));

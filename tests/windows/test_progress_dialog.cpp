@@ -15,8 +15,6 @@
 
 namespace {
 
-const char kCancelQuestion[] = "インストールを中止しますか？";
-
 class StatusWindows : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -43,7 +41,7 @@ protected:
   // answers each box with the next answer. Returns the boxes that appeared.
   std::vector<MessageBoxView> PumpWhileAnswering(const std::function<void()> &post, std::vector<int> answers,
                                                  BoxAnswerer::BeforeAnswer before = nullptr) {
-    BoxAnswerer answerer(std::move(answers), std::move(before));
+    BoxAnswerer answerer(GetCurrentProcessId(), std::move(answers), std::move(before));
     post();
     PumpMessages(window_);
     return answerer.Stop();
@@ -51,7 +49,7 @@ protected:
 
   static void ExpectCancelQuestion(const MessageBoxView &box) {
     EXPECT_EQ(kCancelQuestion, box.text);
-    EXPECT_EQ(BoxCaption(), box.caption);
+    EXPECT_EQ(kBoxCaption, box.caption);
     EXPECT_EQ(kIconNone, box.icon);
     EXPECT_EQ(nullptr, box.owner);
     EXPECT_EQ((std::vector<int>{IDYES, IDNO}), box.buttons);
@@ -67,7 +65,7 @@ TEST_F(StatusWindows, ProgressWindowTitlePlaceAndControls) {
   HWND window = OpenProgress();
   ASSERT_NE(nullptr, window);
   EXPECT_TRUE(IsWindowVisible(window));
-  EXPECT_EQ(ExpectedWindowTitle(), WindowText(window));
+  EXPECT_EQ(kWindowTitle, WindowText(window));
   EXPECT_TRUE(IsCentredOnDesktop(window));
   EXPECT_EQ(0, GetWindowLongA(window, GWL_STYLE) & WS_SYSMENU);
   EXPECT_EQ("ｷｬﾝｾﾙ", ControlText(window, IDCANCEL));
@@ -194,7 +192,7 @@ TEST_F(StatusWindows, WaitWindowsShowTheirTwoLines) {
     HWND window = OpenWait(w.template_id);
     ASSERT_NE(nullptr, window);
     EXPECT_TRUE(IsWindowVisible(window));
-    EXPECT_EQ(ExpectedWindowTitle(), WindowText(window)) << w.template_id;
+    EXPECT_EQ(kWindowTitle, WindowText(window)) << w.template_id;
     EXPECT_TRUE(IsCentredOnDesktop(window)) << w.template_id;
     EXPECT_EQ(0, GetWindowLongA(window, GWL_STYLE) & WS_SYSMENU);
     HWND text = OnlyChild(window);

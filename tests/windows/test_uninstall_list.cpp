@@ -9,13 +9,10 @@
 #include "journal/journal.h"
 #include "journal/uninstall_list.h"
 #include "ui/progress_dialog.h"
+#include "list_bytes.h"
 #include "test_support.h"
 
 namespace {
-
-const std::string kZero(1, '\0');
-
-std::string Entry(const std::string &kind, const std::string &path) { return kind + path + kZero; }
 
 const std::vector<std::string> kOnlyTheList = {"uinst.dat"};
 
@@ -61,13 +58,13 @@ TEST_F(UninstallList, AddsTheCreatedPathsToAnEmptyList) {
   EXPECT_EQ(0, SaveUninstallList(nullptr));
 
   ExpectNoFailure();
-  EXPECT_EQ(Entry("D", Path("sub")) + Entry("F", Path("sub\\b.bin")) + kZero, ReadBytes(list_path));
+  EXPECT_EQ(ListEntry("D", Path("sub")) + ListEntry("F", Path("sub\\b.bin")) + kListEnd, ReadBytes(list_path));
   EXPECT_EQ(kOnlyTheList, FolderNames(dir.path));
 }
 
 TEST_F(UninstallList, KeepsLoadedEntriesFirstAndAddsOnlyNewTexts) {
-  std::string loaded = Entry("F", Path("a.bin")) + Entry("D", Path("old")) + Entry("F", Path("a.bin")) +
-                       Entry("X", Path("odd")) + kZero + "Fjunk after the end";
+  std::string loaded = ListEntry("F", Path("a.bin")) + ListEntry("D", Path("old")) + ListEntry("F", Path("a.bin")) +
+                       ListEntry("X", Path("odd")) + kListEnd + "Fjunk after the end";
   ASSERT_TRUE(WriteBytes(list_path, loaded));
   ASSERT_EQ(0, LoadUninstallList());
   EXPECT_EQ(3, UninstallEntryCount());
@@ -79,8 +76,9 @@ TEST_F(UninstallList, KeepsLoadedEntriesFirstAndAddsOnlyNewTexts) {
   SaveUninstallList(nullptr);
 
   ExpectNoFailure();
-  EXPECT_EQ(Entry("F", Path("a.bin")) + Entry("D", Path("old")) + Entry("X", Path("odd")) + Entry("F", Path("A.bin")) +
-                Entry("D", Path("a.bin")) + Entry("F", Path("new.bin")) + kZero,
+  EXPECT_EQ(ListEntry("F", Path("a.bin")) + ListEntry("D", Path("old")) + ListEntry("X", Path("odd")) +
+                ListEntry("F", Path("A.bin")) + ListEntry("D", Path("a.bin")) + ListEntry("F", Path("new.bin")) +
+                kListEnd,
             ReadBytes(list_path));
 }
 
@@ -88,10 +86,10 @@ TEST_F(UninstallList, RunThatOnlyReplacedFilesRewritesTheListWithoutDuplicates) 
   // More entries than a first store holds, one longer than a path buffer.
   std::string unique;
   for (int n = 0; n < 20500; ++n)
-    unique += Entry("F", Path("data\\file" + std::to_string(n) + ".bin"));
-  unique += Entry("D", Path(std::string(2000, 'd')));
-  std::string duplicates = Entry("F", Path("data\\file7.bin")) + Entry("F", Path("data\\file20499.bin"));
-  ASSERT_TRUE(WriteBytes(list_path, unique + duplicates + kZero + "Djunk"));
+    unique += ListEntry("F", Path("data\\file" + std::to_string(n) + ".bin"));
+  unique += ListEntry("D", Path(std::string(2000, 'd')));
+  std::string duplicates = ListEntry("F", Path("data\\file7.bin")) + ListEntry("F", Path("data\\file20499.bin"));
+  ASSERT_TRUE(WriteBytes(list_path, unique + duplicates + kListEnd + "Djunk"));
   ASSERT_EQ(0, LoadUninstallList());
   EXPECT_EQ(20501, UninstallEntryCount());
   JournalAppend("F", Path("data\\file7.bin").c_str(), kJournalReplaced);
@@ -100,12 +98,12 @@ TEST_F(UninstallList, RunThatOnlyReplacedFilesRewritesTheListWithoutDuplicates) 
   SaveUninstallList(nullptr);
 
   ExpectNoFailure();
-  EXPECT_TRUE(ReadBytes(list_path) == unique + kZero);
+  EXPECT_TRUE(ReadBytes(list_path) == unique + kListEnd);
   EXPECT_EQ(kOnlyTheList, FolderNames(dir.path));
 }
 
 TEST_F(UninstallList, EmptyJournalLeavesTheFileUntouched) {
-  std::string loaded = Entry("F", Path("a.bin")) + kZero + "junk";
+  std::string loaded = ListEntry("F", Path("a.bin")) + kListEnd + "junk";
   ASSERT_TRUE(WriteBytes(list_path, loaded));
   ASSERT_EQ(0, LoadUninstallList());
   SaveUninstallList(nullptr);
@@ -116,7 +114,7 @@ TEST_F(UninstallList, EmptyJournalLeavesTheFileUntouched) {
 TEST_F(UninstallList, LoadFailsOnlyWhenTheFileCannotBeRead) {
   EXPECT_EQ(-1, LoadUninstallList());
   EXPECT_EQ(0, FileSizeOf(list_path.c_str()));
-  ASSERT_TRUE(WriteBytes(list_path, Entry("F", "x")));
+  ASSERT_TRUE(WriteBytes(list_path, ListEntry("F", "x")));
   EXPECT_EQ(3, FileSizeOf(list_path.c_str()));
   // The folder may end in a separator.
   UseTarget(dir.path + "\\");
@@ -136,12 +134,12 @@ TEST_F(UninstallList, FolderEndingInTheTrailByteOfADoubleByteCharacter) {
   ASSERT_EQ('\\', folder.back());
   ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
   UseTarget(folder);
-  ASSERT_TRUE(WriteBytes(list_path, Entry("F", "x") + kZero));
+  ASSERT_TRUE(WriteBytes(list_path, ListEntry("F", "x") + kListEnd));
   ASSERT_EQ(0, LoadUninstallList());
   JournalAppend("F", (folder + "\\y").c_str(), kJournalCreated);
   SaveUninstallList(nullptr);
   ExpectNoFailure();
-  EXPECT_EQ(Entry("F", "x") + Entry("F", folder + "\\y") + kZero, ReadBytes(list_path));
+  EXPECT_EQ(ListEntry("F", "x") + ListEntry("F", folder + "\\y") + kListEnd, ReadBytes(list_path));
   EXPECT_EQ(kOnlyTheList, FolderNames(folder));
 }
 
@@ -196,7 +194,7 @@ std::string PumpProbe::list_path;
 bool PumpProbe::cancel;
 
 TEST_F(UninstallList, PumpsOnceBetweenOpeningAndWriting) {
-  std::string loaded = Entry("F", Path("a.bin"));
+  std::string loaded = ListEntry("F", Path("a.bin"));
   ASSERT_TRUE(WriteBytes(list_path, loaded));
   ASSERT_EQ(0, LoadUninstallList());
   JournalAppend("F", Path("b.bin").c_str(), kJournalCreated);
@@ -209,7 +207,7 @@ TEST_F(UninstallList, PumpsOnceBetweenOpeningAndWriting) {
   EXPECT_TRUE(PumpProbe::list_was_held);
   EXPECT_EQ(loaded, PumpProbe::list_seen);
   ExpectNoFailure();
-  EXPECT_EQ(loaded + Entry("F", Path("b.bin")) + kZero, ReadBytes(list_path));
+  EXPECT_EQ(loaded + ListEntry("F", Path("b.bin")) + kListEnd, ReadBytes(list_path));
 }
 
 // The run is rolled back after a cancel: the list must not name the files
@@ -229,7 +227,8 @@ TEST_F(UninstallList, CancelDuringThePumpKeepsTheOldList) {
 }
 
 TEST_F(UninstallList, ReadOnlyListFailsBeforeAnythingIsWritten) {
-  std::string loaded = Entry("F", Path("a.bin")) + kZero;
+  SKIP_UNLESS_ROOT("makes the list immutable");
+  std::string loaded = ListEntry("F", Path("a.bin")) + kListEnd;
   ASSERT_TRUE(WriteBytes(list_path, loaded));
   ASSERT_EQ(0, LoadUninstallList());
   JournalAppend("F", Path("b.bin").c_str(), kJournalCreated);
@@ -246,6 +245,7 @@ TEST_F(UninstallList, ReadOnlyListFailsBeforeAnythingIsWritten) {
 }
 
 TEST_F(UninstallList, WriteThatRunsOutOfSpaceKeepsTheOldList) {
+  SKIP_UNLESS_ROOT("mounts a small drive");
   SmallDrive drive(Path("small"), 256);
   ASSERT_TRUE(drive.mounted);
   UseTarget(drive.folder);
@@ -253,8 +253,8 @@ TEST_F(UninstallList, WriteThatRunsOutOfSpaceKeepsTheOldList) {
   // does not fit beside it, so the write fails after its first blocks.
   std::string loaded;
   for (int n = 0; n < 700; ++n)
-    loaded += Entry("F", drive.folder + "\\old_" + std::string(150, 'o') + std::to_string(n));
-  loaded += kZero;
+    loaded += ListEntry("F", drive.folder + "\\old_" + std::string(150, 'o') + std::to_string(n));
+  loaded += kListEnd;
   ASSERT_TRUE(WriteBytes(list_path, loaded));
   ASSERT_EQ(0, LoadUninstallList());
   for (int n = 0; n < 700; ++n)
@@ -270,7 +270,7 @@ TEST_F(UninstallList, WriteThatRunsOutOfSpaceKeepsTheOldList) {
 // Another program holds the list open against replacing it (no delete
 // sharing) but lets it be written: the complete new list is copied in place.
 TEST_F(UninstallList, ListHeldOpenByAnotherProgramIsRewrittenInPlace) {
-  std::string loaded = Entry("F", Path("a.bin")) + kZero;
+  std::string loaded = ListEntry("F", Path("a.bin")) + kListEnd;
   ASSERT_TRUE(WriteBytes(list_path, loaded));
   ASSERT_EQ(0, LoadUninstallList());
   JournalAppend("F", Path("b.bin").c_str(), kJournalCreated);
@@ -281,7 +281,7 @@ TEST_F(UninstallList, ListHeldOpenByAnotherProgramIsRewrittenInPlace) {
 
   KillProcess(holder);
   EXPECT_EQ(kStatusRunning, InstallStatus);
-  EXPECT_EQ(Entry("F", Path("a.bin")) + Entry("F", Path("b.bin")) + kZero, ReadBytes(list_path));
+  EXPECT_EQ(ListEntry("F", Path("a.bin")) + ListEntry("F", Path("b.bin")) + kListEnd, ReadBytes(list_path));
   EXPECT_EQ(kOnlyTheList, FolderNames(dir.path));
 }
 
