@@ -81,8 +81,9 @@ TEST(MkupdateCheck, PredictsWhatTheRunDoes) {
     ASSERT_FALSE(check.entries.empty());
     EXPECT_EQ(c.last_action, check.entries.back().action);
     std::string predicted = kFinished;
-    if (check.would_fail)
+    if (check.would_fail) {
       ASSERT_TRUE(Utf8ToCp932(check.failure, &predicted));
+    }
     EXPECT_EQ(predicted, RunToTheEnd(install).text);
   }
 }
