@@ -89,8 +89,14 @@ static void RollBack(HINSTANCE instance) {
 }
 
 // Deletes the backups under the finishing wait window. One that can't be
-// deleted stays named in the run record, for the next start to delete.
+// deleted stays named in the run record, for the next start to delete. A
+// run that replaced nothing has no backup to wait for: its window would
+// only flash, at the cost of making and destroying it.
 static void Finish(HINSTANCE instance) {
+  if (!JournalHasReplacedFiles()) {
+    CloseRunRecord(true);
+    return;
+  }
   HWND wait_window = OpenStatusWindow(instance, IDD_FINISH_WAIT);
   WindowProgress progress(wait_window);
   int32_t left = FinishJournal(&progress);

@@ -89,15 +89,24 @@ static bool DeleteBackup(const char *backup) {
   return SetFileAttributesA(backup, attributes & ~FILE_ATTRIBUTE_READONLY) && DeleteFileA(backup);
 }
 
+bool JournalHasReplacedFiles() {
+  for (int32_t i = 0; i < JournalCount(); ++i) {
+    if (IsFileRecord(JournalAt(i), kJournalReplaced))
+      return true;
+  }
+  return false;
+}
+
 int32_t FinishJournal(PassProgress *progress) {
   int32_t left = 0;
   for (int32_t i = 0; i < JournalCount(); ++i) {
-    PumpProgress(progress);
     const JournalRecord &record = JournalAt(i);
     // Only replaced files have a backup of this run; a file named like the
     // backup of a created file was there before and is not ours to delete.
+    // The others cost no time, so they are passed over without a pump.
     if (!IsFileRecord(record, kJournalReplaced))
       continue;
+    PumpProgress(progress);
     char backup[kPathBytes];
     if (CopyText(backup, sizeof backup, record.path) != 0 || BackupPathOf(backup) == nullptr)
       continue;

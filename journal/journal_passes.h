@@ -31,8 +31,11 @@ struct RollbackReport {
 // the progress (if any) before each record. Returns report->failures.
 int32_t RollBackJournal(PassProgress *progress, RollbackMode mode, RollbackReport *report);
 
+// True when the journal holds a replaced file, whose backup finishing deletes.
+bool JournalHasReplacedFiles();
+
 // Deletes the backups of the files this run replaced, oldest record first,
 // each once its new file is on the disk. A read-only backup loses the
-// attribute first. Pumps the progress (if any) before each record. Returns
-// the number of backups that are still there.
+// attribute first. Pumps the progress (if any) before each replaced file.
+// Returns the number of backups that are still there.
 int32_t FinishJournal(PassProgress *progress);

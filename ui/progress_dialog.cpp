@@ -59,8 +59,12 @@ HWND OpenProgressWindow(HINSTANCE instance) {
   return OpenStatusWindow(instance, IDD_PROGRESS);
 }
 
+WindowProgress::WindowProgress(HWND window)
+    : window_(window), bar_(window != nullptr ? GetDlgItem(window, IDC_PROGRESS_BAR) : nullptr) {}
+
 void WindowProgress::ShowPercent(int32_t percent) {
-  SendDlgItemMessageA(window_, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+  if (bar_ != nullptr)
+    SendMessageA(bar_, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
 }
 
 void WindowProgress::Pump() { PumpMessages(window_); }

@@ -20,14 +20,17 @@ HWND OpenProgressWindow(HINSTANCE instance);
 
 // The passes' progress over one of these windows: the bar is its control
 // IDC_PROGRESS_BAR (a wait window has none), and its messages are pumped.
+// The bar is looked up once: under Wine each lookup asks the server for the
+// window's children, and the copy moves the bar after every chunk.
 class WindowProgress : public PassProgress {
 public:
-  explicit WindowProgress(HWND window) : window_(window) {}
+  explicit WindowProgress(HWND window);
   void ShowPercent(int32_t percent) override;
   void Pump() override;
 
 private:
   HWND window_;
+  HWND bar_;
 };
 
 // Puts "ファイルをコピーしています。" in the progress window's status line and
