@@ -36,22 +36,14 @@ static bool StartRunRecord() {
   return false;
 }
 
-static void CopyAndSaveList(PassProgress *progress) {
-  ExtractAll(progress);
-  if (InstallStatus == kStatusRunning)
-    SaveUninstallList(progress);
-}
-
 void RunInstall(HWND progress_window) {
   ShowCopyingStatus(progress_window);
   if (!StartRunRecord())
     return;
-  // The copy on a worker thread, the window kept by this one; on this
-  // thread alone when that can't be had.
-  if (RunBesideWindow(progress_window, CopyAndSaveList))
-    return;
   WindowProgress progress(progress_window);
-  CopyAndSaveList(&progress);
+  ExtractAll(&progress);
+  if (InstallStatus == kStatusRunning)
+    SaveUninstallList(&progress);
 }
 
 // The failure message composed from ErrorKind and ErrorDetail. A detail too
