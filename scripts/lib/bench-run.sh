@@ -108,33 +108,59 @@ upd_bench_run() (
   }
   record() { echo "$*" >>"$results"; }
 
-  for round in $(seq 0 "$rounds"); do
-    for pkg in $packages; do
-      src=$data/src/$pkg
+  # One measure of one contender on one package; records it and prints its
+  # part of the round's line.
+  measure_one() { # package, round, contender
+    local pkg=$1 round=$2 out
+    case $3 in
+    update)
       out=$(measure_update "$data/pkg/$pkg")
-      [ "$round" != 0 ] || check_copy "$src" "$data/game"
+      [ "$round" != 0 ] || check_copy "$data/src/$pkg" "$data/game"
       record "$pkg $round update $out"
-      line="update.exe ${out% *} s"
-      if [ -n "$before" ]; then
-        out=$(measure_update "$data/pkg/$pkg/before")
-        record "$pkg $round before $out"
-        line="$line, before ${out% *} s"
-      fi
+      echo "update.exe ${out% *} s"
+      ;;
+    before)
+      out=$(measure_update "$data/pkg/$pkg/before")
+      record "$pkg $round before $out"
+      echo "before ${out% *} s"
+      ;;
+    nocheck)
+      out=$(measure_update "$data/pkg/A-nocheck")
+      record "A $round nocheck $out"
+      echo "update.exe without data check ${out% *} s"
+      ;;
+    copier)
       out=$(measure_copier "$data/pkg/$pkg")
-      [ "$round" != 0 ] || check_copy "$src" "$data/copy"
+      [ "$round" != 0 ] || check_copy "$data/src/$pkg" "$data/copy"
       record "$pkg $round copier $out"
-      line="$line, copier ${out% *} s"
-      out=$(measure_cp "$src")
+      echo "copier ${out% *} s"
+      ;;
+    cp)
+      out=$(measure_cp "$data/src/$pkg")
       record "$pkg $round cp ${out% *} 0"
       record "$pkg $round cp+sync ${out#* } 0"
-      line="$line, cp ${out% *} s, cp+sync ${out#* } s"
-      if [ "$pkg" = A ]; then
-        out=$(measure_update "$data/pkg/A-nocheck")
-        record "A $round nocheck $out"
-        line="$line, update.exe without data check ${out% *} s"
-      fi
+      echo "cp ${out% *} s, cp+sync ${out#* } s"
+      ;;
+    esac
+  }
+
+  # The order turns by one each round, so that no contender always follows
+  # the same one: the disk's state after a large delete favours some slots.
+  for round in $(seq 0 "$rounds"); do
+    for pkg in $packages; do
+      contenders="update copier cp"
+      [ -z "$before" ] || contenders="$contenders before"
+      [ "$pkg" != A ] || contenders="$contenders nocheck"
+      read -r -a list <<<"$contenders"
+      turn=$((round % ${#list[@]}))
+      order="${list[*]:turn} ${list[*]:0:turn}"
+      parts=""
+      for contender in $order; do
+        part=$(measure_one "$pkg" "$round" "$contender")
+        parts="${parts:+$parts, }$part"
+      done
       if [ "$round" = 0 ]; then label="warm-up"; else label="round $round"; fi
-      echo "  $pkg $label: $line"
+      echo "  $pkg $label: $parts"
     done
   done
   fresh_game
