@@ -36,14 +36,22 @@ static bool StartRunRecord() {
   return false;
 }
 
+static void CopyAndSaveList(PassProgress *progress) {
+  ExtractAll(progress);
+  if (InstallStatus == kStatusRunning)
+    SaveUninstallList(progress);
+}
+
 void RunInstall(HWND progress_window) {
   ShowCopyingStatus(progress_window);
   if (!StartRunRecord())
     return;
+  // The copy on a worker thread, the window kept by this one; on this
+  // thread alone when that can't be had.
+  if (RunBesideWindow(progress_window, CopyAndSaveList))
+    return;
   WindowProgress progress(progress_window);
-  ExtractAll(&progress);
-  if (InstallStatus == kStatusRunning)
-    SaveUninstallList(&progress);
+  CopyAndSaveList(&progress);
 }
 
 // The failure message composed from ErrorKind and ErrorDetail. A detail too

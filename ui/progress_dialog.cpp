@@ -8,6 +8,9 @@
 #include "ui/resources/resource_ids.h"
 #include "ui/window_helpers.h"
 
+// Posted by the worker of RunBesideWindow: wparam is the bar's new position.
+enum { kShowPercentMessage = WM_APP + 1 };
+
 static const char kCancelQuestion[] = "インストールを中止しますか？";
 static const char kCopyingStatus[] = "ファイルをコピーしています。";
 
@@ -44,6 +47,10 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wparam, LP
   // The window never closes itself: the driver destroys it once its pass returns.
   if (message == WM_COMMAND && wparam == IDCANCEL)
     return AskToCancel();
+  if (message == kShowPercentMessage) {
+    SendDlgItemMessageA(window, IDC_PROGRESS_BAR, PBM_SETPOS, wparam, 0);
+    return TRUE;
+  }
   return FALSE;
 }
 
@@ -68,6 +75,107 @@ void WindowProgress::ShowPercent(int32_t percent) {
 }
 
 void WindowProgress::Pump() { PumpMessages(window_); }
+
+namespace {
+
+// What the window thread and the worker of RunBesideWindow share.
+struct Handoff {
+  HWND window;
+  void (*work)(PassProgress *progress);
+  HANDLE at_pump; // set by the worker when it stops at a pump for the window thread
+  HANDLE pumped;  // set by the window thread when the worker may go on
+  volatile LONG messages_waiting;
+};
+
+// The progress the worker's passes are given.
+class HandoffProgress : public PassProgress {
+public:
+  explicit HandoffProgress(Handoff *handoff) : handoff_(handoff) {}
+  // Only a new position is posted: the bar ignores the others anyway.
+  void ShowPercent(int32_t percent) override {
+    if (percent == shown_)
+      return;
+    shown_ = percent;
+    PostMessageA(handoff_->window, kShowPercentMessage, static_cast<WPARAM>(percent), 0);
+  }
+  void Pump() override {
+    if (InterlockedCompareExchange(&handoff_->messages_waiting, 0, 0) == 0)
+      return;
+    SetEvent(handoff_->at_pump);
+    WaitForSingleObject(handoff_->pumped, INFINITE);
+  }
+
+private:
+  Handoff *handoff_;
+  int32_t shown_ = -1;
+};
+
+} // namespace
+
+static DWORD WINAPI RunWork(void *context) {
+  Handoff *handoff = static_cast<Handoff *>(context);
+  HandoffProgress progress(handoff);
+  handoff->work(&progress);
+  return 0;
+}
+
+// Paints and bar moves: what the window thread handles at once.
+static void HandlePaintAndBar(HWND window) {
+  MSG message;
+  while (PeekMessageA(&message, window, kShowPercentMessage, kShowPercentMessage, PM_REMOVE) ||
+         PeekMessageA(&message, window, WM_PAINT, WM_PAINT, PM_REMOVE))
+    DispatchMessageA(&message);
+}
+
+static bool OtherMessagesWaiting() {
+  return HIWORD(GetQueueStatus(QS_INPUT | QS_POSTMESSAGE | QS_TIMER | QS_HOTKEY)) != 0;
+}
+
+// Waits for the worker's next pump and handles every message there. false
+// when the worker ended first: the messages are left, as after a last pump.
+static bool PumpAtWorkersPump(Handoff *handoff, HANDLE thread) {
+  InterlockedExchange(&handoff->messages_waiting, 1);
+  HANDLE waits[2] = {handoff->at_pump, thread};
+  DWORD woke = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+  InterlockedExchange(&handoff->messages_waiting, 0);
+  if (woke != WAIT_OBJECT_0)
+    return false;
+  PumpMessages(handoff->window);
+  SetEvent(handoff->pumped);
+  return true;
+}
+
+static void KeepWindowUntilDone(Handoff *handoff, HANDLE thread) {
+  for (;;) {
+    DWORD woke = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT);
+    if (woke != WAIT_OBJECT_0 + 1)
+      break; // the worker is done (or the wait failed: then join it below)
+    HandlePaintAndBar(handoff->window);
+    if (OtherMessagesWaiting() && !PumpAtWorkersPump(handoff, thread))
+      break;
+  }
+  WaitForSingleObject(thread, INFINITE);
+  HandlePaintAndBar(handoff->window); // the last moves of the bar
+}
+
+bool RunBesideWindow(HWND window, void (*work)(PassProgress *progress)) {
+  if (window == nullptr)
+    return false;
+  Handoff handoff = {window, work, CreateEventA(nullptr, FALSE, FALSE, nullptr),
+                     CreateEventA(nullptr, FALSE, FALSE, nullptr), 0};
+  HANDLE thread = nullptr;
+  if (handoff.at_pump != nullptr && handoff.pumped != nullptr)
+    thread = CreateThread(nullptr, 0, RunWork, &handoff, 0, nullptr);
+  if (thread != nullptr) {
+    KeepWindowUntilDone(&handoff, thread);
+    CloseHandle(thread);
+  }
+  if (handoff.at_pump != nullptr)
+    CloseHandle(handoff.at_pump);
+  if (handoff.pumped != nullptr)
+    CloseHandle(handoff.pumped);
+  return thread != nullptr;
+}
 
 void ShowCopyingStatus(HWND progress_window) {
   SetDlgItemTextA(progress_window, IDC_PROGRESS_STATUS, kCopyingStatus);

@@ -28,11 +28,14 @@ if [ "$UPD_WIN_ARCH" = x86_64 ]; then
   export WINEPREFIX=${WINEPREFIX:-$UPD_BUILD_DIR/wineprefix64}
   export UPD_WIN_TREE=$UPD_BUILD_DIR/win64
   export UPD_WINE=/usr/lib/wine/wine64
+  export UPD_WINESERVER=/usr/lib/wine/wineserver64
 else
   export WINEARCH=win32
   export WINEPREFIX=${WINEPREFIX:-$UPD_BUILD_DIR/wineprefix}
   export UPD_WIN_TREE=$UPD_BUILD_DIR/win
-  export UPD_WINE=wine
+  export UPD_WINE=/usr/lib/wine/wine
+  export UPD_WINESERVER=/usr/lib/wine/wineserver32
+  [ -x "$UPD_WINESERVER" ] || UPD_WINESERVER=/usr/lib/wine/wineserver64
 fi
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -40,8 +43,9 @@ export LC_ALL=ja_JP.UTF-8
 export LANG=ja_JP.UTF-8
 
 # The Wine commands, for the loader of the chosen architecture (the system's
-# wrappers would start the 32-bit one).
+# wrappers would start the 32-bit one). Full paths: a function named wine
+# must not call itself.
 wine() { "$UPD_WINE" "$@"; }
 winepath() { "$UPD_WINE" winepath.exe "$@"; }
-wineserver() { /usr/lib/wine/wineserver64 "$@"; }
+wineserver() { "$UPD_WINESERVER" "$@"; }
 export -f wine winepath wineserver
