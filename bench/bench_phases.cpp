@@ -30,7 +30,7 @@ static double Now() {
 // The window's progress, with the time spent in each call added up.
 class TimedProgress : public PassProgress {
 public:
-  explicit TimedProgress(PassProgress *inner) : inner_(inner) {}
+  void Wrap(PassProgress *inner) { inner_ = inner; }
   void ShowPercent(int32_t percent) override {
     double start = Now();
     inner_->ShowPercent(percent);
@@ -53,24 +53,21 @@ public:
   long show_calls = 0, pump_calls = 0, moved_calls = 0;
 
 private:
-  PassProgress *inner_;
+  PassProgress *inner_ = nullptr;
   int32_t last_percent_ = -1;
 };
 
-// When the two passes ended, and their progress calls.
-struct {
-  double extracted;
-  TimedProgress *progress;
-} PassTimes;
+// The passes' progress calls, and when the copy ended; read once the
+// passes have returned.
+static TimedProgress PassProgressTimes;
+static double ExtractedAt;
 
 static void TimedPasses(PassProgress *inner) {
-  // One run per process: the progress lives for the rest of it.
-  TimedProgress *progress = new TimedProgress(inner);
-  PassTimes.progress = progress;
-  ExtractAll(progress);
-  PassTimes.extracted = Now();
+  PassProgressTimes.Wrap(inner);
+  ExtractAll(&PassProgressTimes);
+  ExtractedAt = Now();
   if (InstallStatus == kStatusRunning)
-    SaveUninstallList(progress);
+    SaveUninstallList(&PassProgressTimes);
 }
 
 // XXH3 over the package's bytes in memory, 1 MiB at a time: the data
@@ -130,9 +127,9 @@ int main(int argc, char **argv) {
     WindowProgress window_progress(window);
     TimedPasses(&window_progress);
   }
-  double t2 = PassTimes.extracted;
+  double t2 = ExtractedAt;
   double t3 = Now();
-  const TimedProgress &progress = *PassTimes.progress;
+  const TimedProgress &progress = PassProgressTimes;
   DestroyWindow(window);
   double t4 = Now();
   // As the driver finishes: the wait window only when a backup waits.

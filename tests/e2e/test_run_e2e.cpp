@@ -73,7 +73,13 @@ TEST_F(SampleRun, MissingUninstallListEndsBeforeAnythingIsWritten) {
 }
 
 TEST_F(SampleRun, CancelDuringTheCopyRollsEverythingBack) {
-  install.MakePackage({{"a.bin", "new a"}, {"big\\large.bin", PatternBytes(96 << 20, 9)}, {"z.txt", "last"}});
+  // Many small entries after the large one: each is a create and a pump, so
+  // a press made once the large entry is seen lands before the copy ends,
+  // however fast the copy runs beside this test.
+  std::map<std::string, std::string> package = {{"a.bin", "new a"}, {"big\\large.bin", PatternBytes(64 << 20, 9)}};
+  for (int i = 0; i < 300; ++i)
+    package["late\\" + std::to_string(i) + ".txt"] = "late " + std::to_string(i);
+  install.MakePackage(package);
   auto before = install.Snapshot();
   Process process;
   ASSERT_TRUE(StartAndPressStart(install, &process));
