@@ -31,7 +31,11 @@ size_t EncodeRunRecord(char kind, const char *path, unsigned char *out, size_t c
 }
 
 int ReadRunRecord(const unsigned char *bytes, size_t size, RunRecordVisitor visit, void *context) {
-  if (size < kRunRecordHeaderBytes || std::memcmp(bytes, kRunRecordHeader, kRunRecordHeaderBytes) != 0)
+  // A header cut short by a kill (even an empty file): the run had changed
+  // nothing yet, since the header is written before the first change.
+  if (size < kRunRecordHeaderBytes)
+    return std::memcmp(bytes, kRunRecordHeader, size) == 0 ? 0 : -1;
+  if (std::memcmp(bytes, kRunRecordHeader, kRunRecordHeaderBytes) != 0)
     return -1;
   size_t cursor = kRunRecordHeaderBytes;
   while (cursor < size) {

@@ -99,6 +99,20 @@ TEST_F(Recovery, AKillAfterTheCommitPointIsCompletedByTheNextStart) {
   ExpectSettledBy(kCompleted, {{"a.bin", "new a"}, {"b.bin", "new b"}, {"uinst.dat", new_list}});
 }
 
+// A kill while the run record's header was being written leaves it empty
+// or cut inside the header: nothing had changed, and the next start goes on.
+TEST_F(Recovery, ARecordCutInsideItsHeaderHoldsNothingToUndo) {
+  for (const char *left : {"", "UPDR"}) {
+    SCOPED_TRACE(left);
+    install.AddGameWithList({{"a.bin", "old a"}});
+    install.MakePackage({{"a.bin", "new a"}});
+    auto before = install.Snapshot();
+    install.AddGameFile("update.run", left);
+    ExpectSettledBy(kRolledBack, before);
+    EXPECT_FALSE(FileExists(Record()));
+  }
+}
+
 TEST_F(Recovery, ANameGivenTwiceOrInTwoCasesIsUndoneToTheOldFolderWithoutAWarning) {
   const std::vector<std::vector<PackageItem>> packages = {
       {{"x.bin", "first"}, {"x.bin", "second"}, {"c.bin", "new c"}},

@@ -49,12 +49,21 @@ TEST(RunRecord, RoundTripsAndIgnoresARecordCutShort) {
   }
 }
 
+TEST(RunRecord, AHeaderCutShortHoldsNoRecords) {
+  const std::string header = kRunRecordHeader;
+  for (size_t cut = 0; cut < header.size(); ++cut) {
+    Records decoded;
+    EXPECT_EQ(0, Decode(header.substr(0, cut), &decoded)) << cut;
+    EXPECT_TRUE(decoded.empty()) << cut;
+  }
+}
+
 TEST(RunRecord, AnythingElseIsRefused) {
   Records decoded;
   const std::string header = kRunRecordHeader;
-  const std::vector<std::string> refused = {"",
-                                            "UPDRUN2\n",
-                                            "UPDRUN1",
+  const std::vector<std::string> refused = {"UPDRUN2\n",
+                                            "UPDRUX",
+                                            "X",
                                             header + std::string("Xa\0", 3),
                                             header + std::string("C\0", 2),
                                             header + std::string(1, '\0')};
