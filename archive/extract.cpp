@@ -49,11 +49,15 @@ int EnsureEntryDirectories(const ArchiveEntry &entry) {
     path[separator] = '\0';
     if (PathIsDirectoryA(path))
       return 0;
-    if (!CreateDirectoryA(path, nullptr)) {
+    // Named in the run record before it exists: a kill just after the create
+    // must not leave a folder the next start can't take away (it would then
+    // stay out of the uninstall list). Settling only removes an empty folder,
+    // so a name recorded for a folder never made is harmless.
+    if (AppendRunRecord(kRecordDirectory, path) != 0 || !CreateDirectoryA(path, nullptr)) {
       ReportWriteFailure(kCreateFailed, path);
       return -1;
     }
-    if (JournalAppend("D", path, kJournalCreated) != 0 || AppendRunRecord(kRecordDirectory, path) != 0) {
+    if (JournalAppend("D", path, kJournalCreated) != 0) {
       // Nothing unjournalled may stay behind; the directory is still empty.
       RemoveDirectoryA(path);
       ReportWriteFailure(kCreateFailed, path);

@@ -13,7 +13,7 @@ enum { kRunRecordHeaderBytes = 8 };
 
 // Kinds of record.
 enum RunRecordKind : char {
-  kRecordDirectory = 'D', // a folder the run created
+  kRecordDirectory = 'D', // a folder the run creates, written before the create
   kRecordCreated = 'C',   // a file the run created, written after the create
   kRecordReplacing = 'R', // a file about to be moved to its backup, written before the move
   kRecordListTemp = 'T',  // the temporary file the new uninstall list is written to

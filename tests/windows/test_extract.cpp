@@ -2,6 +2,7 @@
 // entry directories, failures with their messages, the progress bar and
 // cancellation through the progress window's messages.
 #include "install_fixture.h"
+#include "journal/run_record.h"
 
 namespace {
 
@@ -88,6 +89,28 @@ TEST_F(ExtractDirectories, FoldersThatComeAndGoAreEachMadeOnce) {
                  {"D", T("xy")},
                  {"F", T("xy\\7.bin")}},
                 std::vector<int32_t>(11, kJournalCreated));
+}
+
+int CollectRecord(void *context, char kind, const char *path, size_t length) {
+  static_cast<std::vector<std::string> *>(context)->push_back(kind + std::string(path, length));
+  return 0;
+}
+
+// A folder is named in the run record before it is made, so that a kill
+// right after the create leaves nothing the next start does not know of;
+// a folder that could not be made is named all the same (settling it is
+// a no-op).
+TEST_F(ExtractDirectories, AFolderIsInTheRunRecordBeforeItIsMade) {
+  ASSERT_TRUE(WriteBytes(T("taken"), "a file in the way"));
+  UsePackage({{"sub\\x.bin", "x"}, {"taken\\y.bin", "y"}});
+  ASSERT_EQ(0, OpenRunRecord(target.path.c_str()));
+  ASSERT_EQ(0, ExtractAll(nullptr));
+  CloseRunRecord(false);
+  ExpectWriteFailure(WithPath(kCreateFailed, T("taken")));
+  std::vector<std::string> records;
+  ASSERT_EQ(0, ReadRunRecordFile(T("update.run").c_str(), CollectRecord, &records));
+  EXPECT_EQ((std::vector<std::string>{"D" + T("sub"), "C" + T("sub\\x.bin"), "D" + T("taken")}), records);
+  EXPECT_EQ("a file in the way", ReadBytes(T("taken")));
 }
 
 TEST_F(ExtractDirectories, TwoMissingLevelsFailOnTheDeeperOne) {
