@@ -41,8 +41,10 @@ static std::string Flat(std::string text) {
 static void AskToCancelThenGoOn(HWND progress, DWORD pid, const std::string &picture) {
   PressButton(progress, IDCANCEL);
   HWND question = WaitForDialogWithControl(pid, "インストール", 0xFFFF, 5000);
-  if (question == nullptr)
-    return; // the copy was over before the press arrived
+  // The copy may be over before the press arrives: the box is then the
+  // final message, answered as any other.
+  if (question == nullptr || ReadMessageBox(question).text != "インストールを中止しますか？")
+    return;
   Sleep(300);
   SaveWindowImage(progress, picture + "-progress.bmp");
   SaveWindowImage(question, picture + "-question.bmp");
@@ -92,7 +94,7 @@ int main(int argc, char **argv) {
   }
   std::set<HWND> seen;
   int numbered = 0;
-  while (WaitForSingleObject(process.handle, 50) == WAIT_TIMEOUT) {
+  while (WaitForSingleObject(process.handle, 10) == WAIT_TIMEOUT) {
     for (HWND window : DialogsOf(process.pid)) {
       if (!seen.insert(window).second)
         continue;

@@ -19,11 +19,11 @@ win=$UPD_WIN_TREE
 rm -rf "$demo"
 mkdir -p "$demo/dist" "$pictures"
 
-# The package: the files of demo/package plus a 32 MiB music file made here,
+# The package: the files of demo/package plus a 256 MiB music file made here,
 # so that the copy takes a moment and the progress window can be seen.
 cp -r "$root/demo/package" "$demo/package"
 mkdir -p "$demo/package/data/bgm"
-python3 -c "import sys; sys.stdout.buffer.write(bytes(range(7, 256)) * (32 * 1024 * 1024 // 249))" \
+python3 -c "import sys; sys.stdout.buffer.write(bytes(range(7, 256)) * (256 * 1024 * 1024 // 249))" \
   >"$demo/package/data/bgm/title.ogg"
 "$UPD_BUILD_DIR/native/tools/mkupdate/mkupdate" build "$demo/package" -o "$demo/dist/UPDATE.DAT"
 cp "$win/driver/update.exe" "$demo/dist/"
