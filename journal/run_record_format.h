@@ -31,6 +31,6 @@ typedef int (*RunRecordVisitor)(void *context, char kind, const char *path, size
 
 // Decodes a record file's bytes. 0 when the header is right and every
 // whole record has a known kind, or when the file is only the beginning of
-// the header (a kill cut its writing: no records); -1 otherwise (a file that is no record, or
-// that this program did not write, is never acted on).
+// the header (a kill cut its writing: no records); -1 otherwise (a file
+// that is no record, or that this program did not write, is never acted on).
 int ReadRunRecord(const unsigned char *bytes, size_t size, RunRecordVisitor visit, void *context);

@@ -139,13 +139,6 @@ static bool IsPaintOrBarMove(const MSG &message) {
   return message.message == kShowPercentMessage || message.message == WM_PAINT;
 }
 
-static void DispatchToWindow(HWND window, MSG *message) {
-  if (!IsDialogMessageA(window, message)) {
-    TranslateMessage(message);
-    DispatchMessageA(message);
-  }
-}
-
 // Stops the worker at its next pump. false when it ended first.
 static bool StopWorkerAtPump(Handoff *handoff, HANDLE thread) {
   InterlockedExchange(&handoff->messages_waiting, 1);
@@ -180,7 +173,7 @@ static bool HandleWindowMessages(Handoff *handoff, HANDLE thread) {
     }
     if (!StopWorkerAtPump(handoff, thread))
       return false;
-    DispatchToWindow(handoff->window, &message);
+    DispatchWindowMessage(handoff->window, &message);
     PumpMessages(handoff->window);
     LetWorkerGoOn(handoff);
   }
