@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/data_check.h"
+#include "archive/hash.h"
 #include "common/cp932.h"
 
 const char *DescribePackageError(PackageError error) {
@@ -278,36 +279,64 @@ static uint64_t BytesLeftInStream(const ByteStream &stream) {
   return stream.remaining + (stream.length - stream.position);
 }
 
-// Reads what follows the directory and decodes it as a data check block. On
-// success *hashes is a new array of count hashes, or nullptr when there is no
-// block. Only a gap that starts with the magic is read past its first bytes,
-// so packages without a block cost what they always did.
-static PackageError ReadDataCheck(ByteStream *stream, int32_t count, uint64_t **hashes) {
+// True when some entry's data lies in [start, end).
+static bool AnyEntryDataIn(const ArchiveEntry *entries, int32_t count, uint64_t start, uint64_t end) {
+  for (int32_t n = 0; n < count; ++n) {
+    uint64_t offset = EntryDataOffset(entries[n]);
+    if (entries[n].size > 0 && offset < end && offset + entries[n].size > start)
+      return true;
+  }
+  return false;
+}
+
+// XXH3-64 of length bytes of the source from offset, read through buffer.
+static bool HashSourceBytes(const PackageSource &source, uint64_t offset, uint64_t length, unsigned char *buffer,
+                            size_t capacity, uint64_t *hash) {
+  DataHasher hasher;
+  InitDataHasher(&hasher);
+  while (length > 0) {
+    size_t want = length < capacity ? static_cast<size_t>(length) : capacity;
+    if (source.read_at(source.context, offset, buffer, want) != want)
+      return false;
+    UpdateDataHasher(&hasher, buffer, want);
+    offset += want;
+    length -= want;
+  }
+  *hash = DataHasherDigest(&hasher);
+  return true;
+}
+
+// Where the directory lies and what follows it, up to the trailer.
+struct DirectorySpan {
+  uint64_t offset;
+  uint64_t length;
+  uint64_t gap;
+};
+
+// Decodes the bytes after the directory as a data check block when their
+// place and length make them one (archive/data_check.h). On success *hashes
+// is a new array of count hashes, or nullptr when there is no block.
+static PackageError ReadDataCheck(const PackageSource &source, const DirectorySpan &span, ByteStream *stream,
+                                  const ArchiveEntry *entries, int32_t count, uint64_t **hashes) {
   *hashes = nullptr;
-  uint64_t gap = BytesLeftInStream(*stream);
-  unsigned char head[kDataCheckMagicBytes];
-  size_t head_bytes = gap < sizeof head ? static_cast<size_t>(gap) : sizeof head;
-  if (!TakeBytes(stream, head, head_bytes))
-    return kPackageBadDataCheck;
-  if (!HasDataCheckMagic(head, head_bytes))
+  uint64_t gap_start = span.offset + span.length;
+  if (DataCheckVersionOfLength(span.gap, count) == 0 || AnyEntryDataIn(entries, count, gap_start, gap_start + span.gap))
     return kPackageOk;
-  size_t block_bytes = DataCheckBytes(count);
-  if (block_bytes == 0)
-    return kPackageBadDataCheck;
-  // A gap longer than the block has the wrong length whatever lies further:
-  // one byte more than a block is enough to say so.
-  size_t take = gap > block_bytes ? block_bytes + 1 : static_cast<size_t>(gap);
-  unsigned char *block = static_cast<unsigned char *>(std::malloc(take));
+  size_t block_bytes = static_cast<size_t>(span.gap);
+  unsigned char *block = static_cast<unsigned char *>(std::malloc(block_bytes));
   uint64_t *decoded = static_cast<uint64_t *>(std::malloc(static_cast<size_t>(count) * sizeof(uint64_t)));
   PackageError error = kPackageOk;
-  if (block == nullptr || decoded == nullptr) {
+  DataCheckContents contents;
+  uint64_t directory_hash = 0;
+  if (block == nullptr || decoded == nullptr)
     error = kPackageNoMemory;
-  } else {
-    std::memcpy(block, head, head_bytes);
-    if (!TakeBytes(stream, block + head_bytes, take - head_bytes) ||
-        DecodeDataCheck(block, take, count, decoded) != kDataCheckValid)
-      error = kPackageBadDataCheck;
-  }
+  else if (!TakeBytes(stream, block, block_bytes) ||
+           DecodeDataCheck(block, block_bytes, count, decoded, &contents) != kDataCheckValid)
+    error = kPackageBadDataCheck;
+  else if (contents.covers_directory &&
+           (!HashSourceBytes(source, span.offset, span.length, stream->buffer, stream->capacity, &directory_hash) ||
+            directory_hash != contents.directory_hash))
+    error = kPackageBadDataCheck;
   std::free(block);
   if (error != kPackageOk) {
     std::free(decoded);
@@ -344,8 +373,11 @@ PackageError ReadPackageDirectory(const PackageSource &source, ArchiveEntry **en
   InitByteStream(&stream, FillFromSource, &cursor, read_ahead, kDirectoryReadAheadBytes, directory_bytes);
   error = DecodeDirectory(&stream, trailer.count, entries, bad_entry);
   uint64_t *hashes = nullptr;
-  if (error == kPackageOk)
-    error = ReadDataCheck(&stream, trailer.count, &hashes);
+  if (error == kPackageOk) {
+    uint64_t gap = BytesLeftInStream(stream);
+    DirectorySpan span{trailer.directory_offset, directory_bytes - gap, gap};
+    error = ReadDataCheck(source, span, &stream, entries, trailer.count, &hashes);
+  }
   std::free(read_ahead);
   if (error == kPackageOk)
     error = CheckEntryNamePairs(entries, trailer.count, bad_entry);

@@ -346,8 +346,8 @@ bool WritePackage(const std::vector<PackFile> &files, const std::string &output,
   if (ok) {
     int32_t count = static_cast<int32_t>(files.size());
     data_check.resize(DataCheckBytes(count));
-    ok = !data_check.empty() &&
-         EncodeDataCheck(hashes.data(), count, data_check.data(), data_check.size()) == data_check.size();
+    ok = !data_check.empty() && EncodeDataCheck(hashes.data(), count, HashBytes(directory.data(), directory.size()),
+                                                data_check.data(), data_check.size()) == data_check.size();
     if (!ok)
       report->error = "too many files for a data check block";
   }
