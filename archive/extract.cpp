@@ -5,8 +5,6 @@
 
 #include <shlwapi.h>
 
-#include <cstring>
-
 #include "archive/hash.h"
 #include "archive/loader.h"
 #include "archive/progress_math.h"
@@ -177,26 +175,6 @@ int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE packa
   return result;
 }
 
-// The folder part of the last entry whose folders were made or found.
-struct EnsuredFolder {
-  char name[kEntryNameBytes];
-  long length = -1; // none yet
-};
-
-// Entries come grouped by folder: the folders of an entry in the same folder
-// as the one before need no second look (under Wine, a round trip each).
-static int EnsureFolderOnce(EnsuredFolder *folder, const ArchiveEntry &entry) {
-  long separator = FindLastSeparator(entry.name);
-  long length = separator < 0 ? 0 : separator;
-  if (length == folder->length && std::memcmp(folder->name, entry.name, static_cast<size_t>(length)) == 0)
-    return 0;
-  if (EnsureEntryDirectories(entry) != 0)
-    return -1;
-  std::memcpy(folder->name, entry.name, static_cast<size_t>(length));
-  folder->length = length;
-  return 0;
-}
-
 void AdvanceProgress(PassProgress *progress, uint32_t bytes) {
   ProgressKiB = AddChunkKiB(ProgressKiB, bytes);
   ShowPercent(progress, ProgressPercent(ProgressKiB, ArchiveSizeKiB()));
@@ -212,11 +190,10 @@ int ExtractAll(PassProgress *progress) {
     return -1;
   }
   ArchiveEntry entry;
-  EnsuredFolder folder;
   for (int32_t n = 0; InstallStatus == kStatusRunning && GetArchiveEntry(n, &entry) == n; ++n) {
     uint64_t hash = 0;
     const uint64_t *expected_hash = GetEntryHash(n, &hash) ? &hash : nullptr;
-    if (EnsureFolderOnce(&folder, entry) != 0 || ExtractEntry(progress, entry, package, expected_hash) != 0)
+    if (EnsureEntryDirectories(entry) != 0 || ExtractEntry(progress, entry, package, expected_hash) != 0)
       break;
   }
   CloseHandle(package);

@@ -3,7 +3,8 @@
 # 4-64 KiB in 20 folders and three of 128 MiB; C, 5 000 files of 4-64 KiB in
 # one folder. For each, in turn: update.exe into a fresh data directory (from
 # the click on its start button to its final message), the plain Win32
-# copier of bench/plain_copier.cpp under the same Wine, and cp -r of the same
+# copier of bench/plain_copier.cpp under the same Wine, the same copier with
+# a live progress window pumped after every chunk, and cp -r of the same
 # files timed once without and once with the sync that follows it. On A also
 # update.exe on the package stripped of its data check block, for the cost of
 # the check. A warm-up round, then UPD_BENCH_ROUNDS rounds (default 5); every
@@ -83,11 +84,12 @@ upd_bench_run() (
     echo "$line" | awk '/^run/ { print $2, $5; found = 1 } END { if (!found) exit 1 }' ||
       { echo "bench-run: update.exe did not finish: $line" >&2; exit 1; }
   }
-  measure_copier() {
+  measure_copier() { # package folder, [--window]
     local line
     fresh_game
     mkdir "$data/copy"
-    line=$(wine "$bench_dir/plain_copier.exe" "$(winepath -w "$1")" "$(winepath -w "$data/copy")" | tr -d '\r')
+    line=$(wine "$bench_dir/plain_copier.exe" "$(winepath -w "$1")" "$(winepath -w "$data/copy")" ${2:-} |
+      tr -d '\r')
     echo "$line" | awk '/^copy/ { print $2, $7; found = 1 } END { if (!found) exit 1 }' ||
       { echo "bench-run: the copier failed: $line" >&2; exit 1; }
   }
@@ -135,6 +137,12 @@ upd_bench_run() (
       record "$pkg $round copier $out"
       echo "copier ${out% *} s"
       ;;
+    window)
+      out=$(measure_copier "$data/pkg/$pkg" --window)
+      [ "$round" != 0 ] || check_copy "$data/src/$pkg" "$data/copy"
+      record "$pkg $round window $out"
+      echo "copier with window ${out% *} s"
+      ;;
     cp)
       out=$(measure_cp "$data/src/$pkg")
       record "$pkg $round cp ${out% *} 0"
@@ -148,7 +156,7 @@ upd_bench_run() (
   # the same one: the disk's state after a large delete favours some slots.
   for round in $(seq 0 "$rounds"); do
     for pkg in $packages; do
-      contenders="update copier cp"
+      contenders="update copier window cp"
       [ -z "$before" ] || contenders="$contenders before"
       [ "$pkg" != A ] || contenders="$contenders nocheck"
       read -r -a list <<<"$contenders"

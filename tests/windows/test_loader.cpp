@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "archive/loader.h"
+#include "common/run_state.h"
 #include "package_bytes.h"
 #include "test_support.h"
 
