@@ -10,7 +10,9 @@
 # the check. A warm-up round, then UPD_BENCH_ROUNDS rounds (default 5); every
 # round's times are printed, then the best of each and the ratios, and the
 # peak working set of update.exe. UPD_BENCH_BEFORE=path/to/update.exe also
-# measures that build beside the current one (a before/after in one run).
+# measures that build beside the current one (a before/after in one run);
+# UPD_BENCH_BEFORE_MKUPDATE=path/to/mkupdate (native) builds its packages,
+# for a build that can't read the current package builder's data check.
 # Needs the build and its bench target (bench.sh makes both).
 source "$(dirname "${BASH_SOURCE[0]}")/wine-session.sh"
 
@@ -20,6 +22,7 @@ upd_bench_run() (
   shopt -s inherit_errexit
   rounds=${UPD_BENCH_ROUNDS:-5}
   before=${UPD_BENCH_BEFORE:-}
+  before_mkupdate=${UPD_BENCH_BEFORE_MKUPDATE:-}
   data=$UPD_BUILD_DIR/bench-run
   mkupdate=$UPD_BUILD_DIR/native/tools/mkupdate/mkupdate
   bench_dir=$UPD_WIN_TREE/bench
@@ -60,7 +63,14 @@ upd_bench_run() (
     if [ -n "$before" ]; then
       mkdir "$folder/before"
       cp "$before" "$folder/before/update.exe"
-      ln "$folder/UPDATE.DAT" "$folder/before/UPDATE.DAT"
+      # A build that predates the current data check block reads only the
+      # packages of its own package builder.
+      pkg=$(basename "$folder")
+      if [ -n "$before_mkupdate" ] && [ -d "$data/src/$pkg" ]; then
+        "$before_mkupdate" build "$data/src/$pkg" -o "$folder/before/UPDATE.DAT" >/dev/null
+      else
+        ln "$folder/UPDATE.DAT" "$folder/before/UPDATE.DAT"
+      fi
     fi
   done
   game_win=$(winepath -w "$data/game")
