@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <system_error>
 
@@ -256,23 +257,6 @@ bool IsListReadable(GameFolder &folder) {
   return FindOnDisk(folder, "uinst.dat", &found) && fs::is_regular_file(found, ec);
 }
 
-std::string JsonString(const std::string &text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
 const char *ActionName(CheckedAction action) {
   return action == kWouldCreate ? "create" : action == kWouldReplace ? "replace" : "fail";
 }
@@ -359,35 +343,40 @@ std::string DescribeGameCheck(const GameCheck &check) {
   return text + "result: the run would fail " + where + ", saying:\n" + said + "\n";
 }
 
+static nlohmann::ordered_json EntryJson(const CheckedEntry &entry) {
+  nlohmann::ordered_json json = {{"name", Utf8(entry.name)}, {"action", ActionName(entry.action)}};
+  nlohmann::ordered_json folders = nlohmann::ordered_json::array();
+  for (const std::string &folder : entry.folders)
+    folders.push_back(Utf8(folder));
+  json["folders_created"] = folders;
+  if (!entry.detail.empty())
+    json["message"] = entry.detail;
+  if (!entry.reason.empty())
+    json["reason"] = entry.reason;
+  return json;
+}
+
+static nlohmann::ordered_json RunRecordJson(const GameCheck &check) {
+  if (!check.record_present)
+    return nullptr;
+  return !check.record_readable ? "unreadable" : check.record_committed ? "completes" : "undoes";
+}
+
 std::string GameCheckJson(const GameCheck &check) {
-  std::string json = "{\"data_directory\": " + JsonString(Utf8(check.target)) + ", \"entries\": [";
-  for (size_t i = 0; i < check.entries.size(); ++i) {
-    const CheckedEntry &entry = check.entries[i];
-    json += i ? ", " : "";
-    json += "{\"name\": " + JsonString(Utf8(entry.name)) + ", \"action\": \"" + ActionName(entry.action) +
-            "\", \"folders_created\": [";
-    for (size_t f = 0; f < entry.folders.size(); ++f)
-      json += (f ? ", " : "") + JsonString(Utf8(entry.folders[f]));
-    json += "]";
-    if (!entry.detail.empty())
-      json += ", \"message\": " + JsonString(entry.detail);
-    if (!entry.reason.empty())
-      json += ", \"reason\": " + JsonString(entry.reason);
-    json += "}";
-  }
-  char space[96];
-  std::snprintf(space, sizeof space, "], \"required_mib\": %u, \"free_mib\": %u", check.required_mib, check.free_mib);
-  json += space;
-  json += std::string(", \"run_record\": ") + (!check.record_present    ? "null"
-                                               : !check.record_readable ? "\"unreadable\""
-                                               : check.record_committed ? "\"completes\""
-                                                                        : "\"undoes\"");
-  json += std::string(", \"would_fail\": ") + (check.would_fail ? "true" : "false");
+  nlohmann::ordered_json json = {{"data_directory", Utf8(check.target)}};
+  nlohmann::ordered_json entries = nlohmann::ordered_json::array();
+  for (const CheckedEntry &entry : check.entries)
+    entries.push_back(EntryJson(entry));
+  json["entries"] = entries;
+  json["required_mib"] = check.required_mib;
+  json["free_mib"] = check.free_mib;
+  json["run_record"] = RunRecordJson(check);
+  json["would_fail"] = check.would_fail;
   if (check.would_fail) {
-    json += ", \"failure\": {\"stage\": \"" + check.failure_stage + "\", \"message\": " + JsonString(check.failure);
+    json["failure"] = {{"stage", check.failure_stage}, {"message", check.failure}};
     if (check.first_failing_entry >= 0)
-      json += ", \"entry\": " + std::to_string(check.first_failing_entry);
-    json += "}";
+      json["failure"]["entry"] = check.first_failing_entry;
   }
-  return json + "}\n";
+  // A byte that is no UTF-8 is shown replaced rather than failing the report.
+  return json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
