@@ -12,6 +12,7 @@
 #include "archive/data_check.h"
 #include "archive/hash.h"
 #include "common/cp932.h"
+#include "common/owned.h"
 
 const char *DescribePackageError(PackageError error) {
   switch (error) {
@@ -317,32 +318,25 @@ struct DirectorySpan {
 // place and length make them one (archive/data_check.h). On success *hashes
 // is a new array of count hashes, or nullptr when there is no block.
 static PackageError ReadDataCheck(const PackageSource &source, const DirectorySpan &span, ByteStream *stream,
-                                  const ArchiveEntry *entries, int32_t count, uint64_t **hashes) {
-  *hashes = nullptr;
+                                  const ArchiveEntry *entries, int32_t count, MallocPtr<uint64_t> *hashes) {
   uint64_t gap_start = span.offset + span.length;
   if (DataCheckVersionOfLength(span.gap, count) == 0 || AnyEntryDataIn(entries, count, gap_start, gap_start + span.gap))
     return kPackageOk;
   size_t block_bytes = static_cast<size_t>(span.gap);
-  unsigned char *block = static_cast<unsigned char *>(std::malloc(block_bytes));
-  uint64_t *decoded = static_cast<uint64_t *>(std::malloc(static_cast<size_t>(count) * sizeof(uint64_t)));
-  PackageError error = kPackageOk;
+  MallocPtr<unsigned char> block = MallocArray<unsigned char>(block_bytes);
+  MallocPtr<uint64_t> decoded = MallocArray<uint64_t>(static_cast<size_t>(count));
+  if (!block || !decoded)
+    return kPackageNoMemory;
   DataCheckContents contents;
+  if (!TakeBytes(stream, block.get(), block_bytes) ||
+      DecodeDataCheck(block.get(), block_bytes, count, decoded.get(), &contents) != kDataCheckValid)
+    return kPackageBadDataCheck;
   uint64_t directory_hash = 0;
-  if (block == nullptr || decoded == nullptr)
-    error = kPackageNoMemory;
-  else if (!TakeBytes(stream, block, block_bytes) ||
-           DecodeDataCheck(block, block_bytes, count, decoded, &contents) != kDataCheckValid)
-    error = kPackageBadDataCheck;
-  else if (contents.covers_directory &&
-           (!HashSourceBytes(source, span.offset, span.length, stream->buffer, stream->capacity, &directory_hash) ||
-            directory_hash != contents.directory_hash))
-    error = kPackageBadDataCheck;
-  std::free(block);
-  if (error != kPackageOk) {
-    std::free(decoded);
-    return error;
-  }
-  *hashes = decoded;
+  if (contents.covers_directory &&
+      (!HashSourceBytes(source, span.offset, span.length, stream->buffer, stream->capacity, &directory_hash) ||
+       directory_hash != contents.directory_hash))
+    return kPackageBadDataCheck;
+  *hashes = std::move(decoded);
   return kPackageOk;
 }
 
@@ -360,37 +354,28 @@ PackageError ReadPackageDirectory(const PackageSource &source, ArchiveEntry **en
   PackageError error = CheckTrailer(trailer, source.file_size, &directory_bytes);
   if (error != kPackageOk)
     return error;
-  size_t array_bytes = DirectoryArrayBytes(trailer.count);
-  ArchiveEntry *entries = array_bytes ? static_cast<ArchiveEntry *>(std::malloc(array_bytes)) : nullptr;
-  unsigned char *read_ahead = static_cast<unsigned char *>(std::malloc(kDirectoryReadAheadBytes));
-  if (entries == nullptr || read_ahead == nullptr) {
-    std::free(entries);
-    std::free(read_ahead);
+  MallocPtr<ArchiveEntry> entries =
+      MallocArray<ArchiveEntry>(trailer.count > 0 ? static_cast<size_t>(trailer.count) : 0);
+  MallocPtr<unsigned char> read_ahead = MallocArray<unsigned char>(kDirectoryReadAheadBytes);
+  if (!entries || !read_ahead)
     return kPackageNoMemory;
-  }
   SourceCursor cursor{&source, trailer.directory_offset};
   ByteStream stream;
-  InitByteStream(&stream, FillFromSource, &cursor, read_ahead, kDirectoryReadAheadBytes, directory_bytes);
-  error = DecodeDirectory(&stream, trailer.count, entries, bad_entry);
-  uint64_t *hashes = nullptr;
-  if (error == kPackageOk) {
-    uint64_t gap = BytesLeftInStream(stream);
-    DirectorySpan span{trailer.directory_offset, directory_bytes - gap, gap};
-    error = ReadDataCheck(source, span, &stream, entries, trailer.count, &hashes);
-  }
-  std::free(read_ahead);
-  if (error == kPackageOk)
-    error = CheckEntryNamePairs(entries, trailer.count, bad_entry);
-  if (error != kPackageOk) {
-    std::free(entries);
-    std::free(hashes);
+  InitByteStream(&stream, FillFromSource, &cursor, read_ahead.get(), kDirectoryReadAheadBytes, directory_bytes);
+  error = DecodeDirectory(&stream, trailer.count, entries.get(), bad_entry);
+  if (error != kPackageOk)
     return error;
-  }
-  *entries_out = entries;
+  uint64_t gap = BytesLeftInStream(stream);
+  DirectorySpan span{trailer.directory_offset, directory_bytes - gap, gap};
+  MallocPtr<uint64_t> hashes;
+  error = ReadDataCheck(source, span, &stream, entries.get(), trailer.count, &hashes);
+  if (error == kPackageOk)
+    error = CheckEntryNamePairs(entries.get(), trailer.count, bad_entry);
+  if (error != kPackageOk)
+    return error;
+  *entries_out = entries.release();
   *count_out = trailer.count;
   if (hashes_out)
-    *hashes_out = hashes;
-  else
-    std::free(hashes);
+    *hashes_out = hashes.release();
   return kPackageOk;
 }
