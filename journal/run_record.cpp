@@ -187,6 +187,9 @@ void CloseRunRecord(bool settled) {
 
 RecordReading ReadRunRecordFile(const char *path, RunRecordVisitor visit, void *context, RunRecordState *state) {
   *state = RunRecordState{};
+  // Nothing there (nor, maybe, the folder or the drive): no record.
+  if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+    return kRecordAbsent;
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE)
     return GetLastError() == ERROR_FILE_NOT_FOUND ? kRecordAbsent : kRecordUnreadable;
