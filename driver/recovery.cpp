@@ -2,7 +2,7 @@
 // into the journal, and the same passes as at the end of a run settle it.
 // The record lies in a folder the player (and any program the player runs)
 // can write, and this program runs elevated: it obeys only a record sealed
-// with this machine's key whose run is still under way, acts only on paths
+// with this machine's key whose run has not settled, acts only on paths
 // inside the data directory that cross no link, and asks before it acts.
 #include "driver/recovery.h"
 
@@ -230,15 +230,17 @@ RecoveryOutcome RecoverInterruptedRun(HINSTANCE instance) {
     Tell(kUnreadableTemplate, record_path, MB_ICONWARNING);
     return kRecoveryFailed;
   }
-  RunStanding standing = state.has_header ? RunStandingOf(state.run_id) : kRunUnderWay;
-  if (reading == kRecordNotOurs || run.refused || (standing != kRunNotUnderWay && AnyPathCrossesLink(run))) {
+  RunStanding standing = state.has_header ? RunStandingOf(state.run_id) : kRunNotNoted;
+  if (reading == kRecordNotOurs || run.refused || (standing != kRunSettled && AnyPathCrossesLink(run))) {
     // Nothing is acted on; the next run replaces the file.
     ResetJournal();
     Tell(kRefusedTemplate, record_path, MB_ICONWARNING);
     return kNothingToRecover;
   }
-  if (standing == kRunNotUnderWay) {
-    // A record that outlived its settled run: never obeyed again.
+  bool anything = JournalCount() > 0 || run.temporary[0] != '\0' || run.previous[0] != '\0';
+  if (standing == kRunSettled || (state.has_header && !anything)) {
+    // A record that outlived its settled run is never obeyed again; one
+    // whose run changed nothing needs no word.
     ResetJournal();
     RemoveRunRecordFile(record_path);
     return kNothingToRecover;
@@ -246,7 +248,6 @@ RecoveryOutcome RecoverInterruptedRun(HINSTANCE instance) {
   if (standing == kRunAbandoned)
     run.committed = false;
   // Acting only once the player has seen where.
-  bool anything = JournalCount() > 0 || run.temporary[0] != '\0' || run.previous[0] != '\0';
   if (anything && Tell(run.committed ? kCompleteQuestionTemplate : kUndoQuestionTemplate, DataDirectory,
                        MB_YESNO | MB_ICONQUESTION) != IDYES) {
     ResetJournal();
@@ -266,7 +267,7 @@ RecoveryOutcome RecoverInterruptedRun(HINSTANCE instance) {
   }
   ResetJournal();
   if (state.has_header)
-    NoteRunStanding(state.run_id, kRunNotUnderWay);
+    NoteRunStanding(state.run_id, kRunSettled);
   RemoveRunRecordFile(record_path);
   ShowMessage(nullptr, run.committed ? kCompletedMessage : kRolledBackMessage, MB_ICONINFORMATION);
   return run.committed ? kRecoveredCompleted : kRecoveredRolledBack;

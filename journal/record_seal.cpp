@@ -105,21 +105,15 @@ static void RunValueName(const unsigned char id[kRunIdBytes], char (&name)[sizeo
 }
 
 bool NoteRunStanding(const unsigned char id[kRunIdBytes], RunStanding standing) {
-  HKEY key = OpenSealKey(standing != kRunNotUnderWay);
+  HKEY key = OpenSealKey(true);
   if (key == nullptr)
-    return standing == kRunNotUnderWay;
+    return false;
   char name[sizeof kRunValuePrefix + 2 * kRunIdBytes];
   RunValueName(id, name);
-  LONG result;
-  if (standing == kRunNotUnderWay) {
-    result = RegDeleteValueA(key, name);
-    if (result == ERROR_FILE_NOT_FOUND)
-      result = ERROR_SUCCESS;
-  } else {
-    DWORD value = static_cast<DWORD>(standing);
-    result = RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value);
-  }
-  bool noted = result == ERROR_SUCCESS && RegFlushKey(key) == ERROR_SUCCESS;
+  DWORD value = static_cast<DWORD>(standing);
+  bool noted =
+      RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value) == ERROR_SUCCESS &&
+      RegFlushKey(key) == ERROR_SUCCESS;
   RegCloseKey(key);
   return noted;
 }
@@ -127,13 +121,13 @@ bool NoteRunStanding(const unsigned char id[kRunIdBytes], RunStanding standing) 
 RunStanding RunStandingOf(const unsigned char id[kRunIdBytes]) {
   HKEY key = OpenSealKey(false);
   if (key == nullptr)
-    return kRunNotUnderWay;
+    return kRunNotNoted;
   char name[sizeof kRunValuePrefix + 2 * kRunIdBytes];
   RunValueName(id, name);
   DWORD type = 0, value = 0, size = sizeof value;
   LONG result = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE *>(&value), &size);
   RegCloseKey(key);
   if (result != ERROR_SUCCESS || type != REG_DWORD)
-    return kRunNotUnderWay;
-  return value == kRunAbandoned ? kRunAbandoned : kRunUnderWay;
+    return kRunNotNoted;
+  return value == kRunSettled ? kRunSettled : value == kRunAbandoned ? kRunAbandoned : kRunNotNoted;
 }

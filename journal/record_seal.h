@@ -1,8 +1,11 @@
 // What makes a run record this program's own: a key of this machine, kept
 // in the registry under HKEY_LOCAL_MACHINE where only administrators and
 // SYSTEM may read it, seals every record with HMAC-SHA256 (the system's
-// bcrypt); and the runs under way are named there too, so that a record
-// whose run has settled is never obeyed again, even when its file stays.
+// bcrypt). The runs that settled or were abandoned are noted there too, so
+// that a record whose run has settled is never obeyed again, even when its
+// file stays. A run with no note is obeyed: under Wine a registry write is
+// only on the disk some time later, and a power cut must not make the
+// record of an interrupted run count for nothing.
 #pragma once
 #include <windows.h>
 
@@ -17,13 +20,12 @@ bool LoadRecordSeal(bool create, RecordSeal *seal);
 bool NewRunId(unsigned char id[kRunIdBytes]);
 
 enum RunStanding {
-  kRunNotUnderWay, // never started here, or settled: its record is not obeyed
-  kRunUnderWay,
-  kRunAbandoned, // failed past its commit point: undone, never completed
+  kRunNotNoted = 0,  // under way, or cut short: its record is obeyed
+  kRunAbandoned = 1, // failed past its commit point: undone, never completed
+  kRunSettled = 2,   // finished or undone: its record is never obeyed again
 };
 
-// Notes the run as under way or abandoned, flushed to the disk. false when
-// it could not be noted.
+// Notes the run's standing, flushed. false when it could not be noted.
 bool NoteRunStanding(const unsigned char id[kRunIdBytes], RunStanding standing);
 RunStanding RunStandingOf(const unsigned char id[kRunIdBytes]);
 

@@ -35,13 +35,30 @@ static bool WriteAllTo(HANDLE file, const void *bytes, DWORD count) {
   return WriteFile(file, bytes, count, &written, nullptr) && written == count;
 }
 
+// Cuts the record to its header and flushes it: a header alone names nothing
+// to do, whatever becomes of the file and of the registry's note.
+static void EmptyRecord(HANDLE file) {
+  if (SetFilePointer(file, kRunRecordHeaderBytes, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+      SetEndOfFile(file))
+    FlushFileBuffers(file);
+}
+
 void RemoveRunRecordFile(const char *path) {
   if (DeleteFileA(path))
     return;
   DWORD attributes = GetFileAttributesA(path);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
-      SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY))
-    DeleteFileA(path);
+      SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY) && DeleteFileA(path))
+    return;
+  // Held by another program that lets it be written, not removed.
+  HANDLE file =
+      CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return;
+  LARGE_INTEGER size;
+  if (GetFileSizeEx(file, &size) && size.QuadPart > kRunRecordHeaderBytes)
+    EmptyRecord(file);
+  CloseHandle(file);
 }
 
 static void ForgetRun() {
@@ -65,7 +82,7 @@ int OpenRunRecord(const char *folder) {
     return -1;
   unsigned char header[kRunRecordHeaderBytes];
   EncodeRunRecordHeader(RunId, Seal, header, Chain);
-  if (!NoteRunStanding(RunId, kRunUnderWay) || !WriteAllTo(RunRecordFile, header, sizeof header)) {
+  if (!WriteAllTo(RunRecordFile, header, sizeof header)) {
     CloseRunRecord(true);
     return -1;
   }
@@ -173,11 +190,10 @@ void CloseRunRecord(bool settled) {
   if (RunRecordFile == INVALID_HANDLE_VALUE)
     return;
   if (settled) {
-    // Noted first: from here the file is never obeyed, whatever becomes of
-    // it. Emptied of its records too, in case the note was lost.
-    NoteRunStanding(RunId, kRunNotUnderWay);
-    if (SetFilePointer(RunRecordFile, kRunRecordHeaderBytes, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER)
-      SetEndOfFile(RunRecordFile);
+    // From here the file is never obeyed, whatever becomes of it: emptied of
+    // its records on the disk, and its run noted as settled.
+    EmptyRecord(RunRecordFile);
+    NoteRunStanding(RunId, kRunSettled);
   }
   CloseHandle(RunRecordFile);
   RunRecordFile = INVALID_HANDLE_VALUE;

@@ -2,8 +2,8 @@
 // a run changes it, so that a run cut short by a kill or a power cut is
 // settled by the next start. Sealed with this machine's key (record_seal.h),
 // its paths relative to the data directory. Removed once the run has settled,
-// and the run noted as settled first, so that a file that stays is never
-// obeyed again.
+// emptied of its records and the run noted as settled first, so that a file
+// that stays is never obeyed again.
 #pragma once
 #include <cstddef>
 
@@ -12,8 +12,8 @@
 // The record's path in folder. 0, or -1 when it does not fit.
 int BuildRunRecordPath(char *dest, size_t capacity, const char *folder);
 
-// Starts a new record in folder for a new run, noted as under way (an old
-// record there is replaced). 0, or -1 when it can't be created.
+// Starts a new record in folder for a new run (an old record there is
+// replaced). 0, or -1 when it can't be created.
 int OpenRunRecord(const char *folder);
 
 // Appends a record about path, a path inside the record's folder (stored
@@ -44,8 +44,9 @@ int RecordAbandon();
 // start touches nothing the undo already put right.
 int RecordWhatIsLeft();
 
-// Closes the record. When the run has settled, notes it so, empties the
-// record and removes its file; otherwise keeps it for the next start.
+// Closes the record. When the run has settled, empties the record, notes
+// the run as settled and removes its file; otherwise keeps it for the next
+// start.
 void CloseRunRecord(bool settled);
 
 enum RecordReading {
@@ -64,6 +65,7 @@ RecordReading ReadRunRecordFile(const char *path, RunRecordVisitor visit, void *
 // it recorded (or are empty). 0, or -1.
 int ReopenRunRecord(const char *folder, const RunRecordState &state, const char *temporary, const char *previous);
 
-// Removes a record file; a read-only one loses the attribute first. Only
-// the file: the caller has noted its run as settled.
+// Removes a record file; a read-only one loses the attribute first, and one
+// that can't be removed is emptied of its records. Only the file: the
+// caller has noted its run as settled.
 void RemoveRunRecordFile(const char *path);

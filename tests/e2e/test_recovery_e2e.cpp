@@ -9,6 +9,7 @@
 
 #include "e2e_support.h"
 #include "journal/record_seal.h"
+#include "journal/run_record.h"
 #include "list_bytes.h"
 #include "package_bytes.h"
 
@@ -21,8 +22,8 @@ const char kNotUndone[] =
 using Records = std::vector<std::pair<char, std::string>>;
 
 // A run record as this machine's update.exe writes it: sealed with the
-// machine's key (or with seal), its run noted as under way (or not).
-std::string SealedRecord(const Records &records, bool under_way = true, const RecordSeal *seal = nullptr) {
+// machine's key (or with seal); with settled, its run noted as settled.
+std::string SealedRecord(const Records &records, bool settled = false, const RecordSeal *seal = nullptr) {
   RecordSeal machine;
   EXPECT_TRUE(LoadRecordSeal(true, &machine));
   unsigned char id[kRunIdBytes], header[kRunRecordHeaderBytes], chain[kRecordTagBytes];
@@ -36,9 +37,15 @@ std::string SealedRecord(const Records &records, bool under_way = true, const Re
     EXPECT_NE(0u, length) << record.second;
     bytes.append(reinterpret_cast<char *>(out), length);
   }
-  if (under_way)
-    EXPECT_TRUE(NoteRunStanding(id, kRunUnderWay));
+  if (settled) {
+    EXPECT_TRUE(NoteRunStanding(id, kRunSettled));
+  }
   return bytes;
+}
+
+int CollectRecord(void *context, char kind, const char *path, size_t length) {
+  static_cast<Records *>(context)->emplace_back(kind, std::string(path, length));
+  return 0;
 }
 
 // A record as anyone can write it by hand: the old unsealed format.
@@ -348,7 +355,7 @@ TEST(ForgedRecords, ChangeNothingInsideOrOutsideTheGameFolder) {
         record.second = record.second.substr(2);
       out.push_back(record);
     }
-    return SealedRecord(out, true, seal);
+    return SealedRecord(out, false, seal);
   };
   // Another machine's key, and none at all.
   RecordSeal other_machine = {
@@ -435,7 +442,17 @@ TEST(GenuineRecords, SettleWhateverTheSpellingOfTheDataDirectory) {
 // A run record the run could not remove (another program held it, or it was
 // made read-only) is never obeyed again: the file the player then puts back
 // where the run had created one stays, and no box speaks of the old run.
+// Nor is a whole record of a run the registry notes as settled.
 TEST(OutlivingRecords, AreNeverObeyedAgain) {
+  {
+    GameInstall game;
+    game.AddGameWithList({{"a.txt", "the player's a"}});
+    game.MakePackage({{"b.bin", "b"}});
+    game.AddGameFile("update.run", SealedRecord({{'C', "a.txt"}}, true));
+    EXPECT_EQ("", BoxesUpToTheConfirmation(game));
+    EXPECT_EQ("the player's a", ReadBytes(game.Game("a.txt")));
+    EXPECT_FALSE(FileExists(game.Game("update.run")));
+  }
   for (bool held : {true, false}) {
     SCOPED_TRACE(held ? "held" : "read-only");
     GameInstall game;
@@ -537,18 +554,24 @@ TEST_F(Recovery, TheRollbackWarningSaysWhatReallyHappened) {
     const char *what;
     std::function<Process(const GameInstall &)> interfere;
     std::string line; // the warning's second line, %s the game folder
+    Records left;     // what the record still names for the next start
   };
   const std::vector<Case> cases = {
-      {"replaced file held", [](const GameInstall &game) { return StartFileHolder(game.Game("a.bin")); },
-       "元のファイルは名前の末尾に「_old」を付けて残っています。"},
-      {"created file held", [](const GameInstall &game) { return StartFileHolder(game.Game("b.bin")); },
-       "\"%s\\b.bin\"を削除できませんでした。"},
+      {"replaced file held",
+       [](const GameInstall &game) { return StartFileHolder(game.Game("a.bin")); },
+       "元のファイルは名前の末尾に「_old」を付けて残っています。",
+       {{'R', "a.bin"}}},
+      {"created file held",
+       [](const GameInstall &game) { return StartFileHolder(game.Game("b.bin")); },
+       "\"%s\\b.bin\"を削除できませんでした。",
+       {{'C', "b.bin"}}},
       {"backup deleted",
        [](const GameInstall &game) {
          DeleteFileA(game.Game("a.bin_old").c_str());
          return Process();
        },
-       "\"%s\\a.bin\"の元のファイルが見つかりませんでした。"},
+       "\"%s\\a.bin\"の元のファイルが見つかりませんでした。",
+       {}},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
@@ -567,6 +590,10 @@ TEST_F(Recovery, TheRollbackWarningSaysWhatReallyHappened) {
     EXPECT_EQ(kIconWarning, warning.icon);
     ExpectExitsCleanly(process);
     KillProcess(holder);
+    Records left;
+    RunRecordState state;
+    EXPECT_EQ(kRecordRead, ReadRunRecordFile(game.Game("update.run").c_str(), CollectRecord, &left, &state));
+    EXPECT_EQ(c.left, left);
   }
 }
 
