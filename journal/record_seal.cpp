@@ -27,22 +27,29 @@ static bool RandomBytes(unsigned char *out, ULONG count) {
 
 bool NewRunId(unsigned char id[kRunIdBytes]) { return RandomBytes(id, kRunIdBytes); }
 
-// Opens (or, with create, makes with its restricted access) the program's key.
+// The key's access rights, set again at every open: Wine does not keep them
+// in its registry file, so they last only as long as its server runs.
+static bool ApplySealAccess(HKEY key, PSECURITY_DESCRIPTOR descriptor) {
+  return RegSetKeySecurity(key, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, descriptor) ==
+         ERROR_SUCCESS;
+}
+
+// Opens (or, with create, makes) the program's key with its restricted access.
 static HKEY OpenSealKey(bool create) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRecordSealKey, 0, KEY_READ | KEY_WRITE, &key) == ERROR_SUCCESS)
-    return key;
-  if (!create)
-    return nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kRecordSealAccess, SDDL_REVISION_1, &descriptor, nullptr))
     return nullptr;
-  SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-  LONG result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRecordSealKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, &attributes,
-                                &key, nullptr);
-  // The rights again, in case the key was made between the open and the create.
-  if (result == ERROR_SUCCESS)
-    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, descriptor);
+  const REGSAM access = KEY_READ | KEY_WRITE | WRITE_DAC;
+  HKEY key = nullptr;
+  LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRecordSealKey, 0, access, &key);
+  if (result != ERROR_SUCCESS && create) {
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRecordSealKey, 0, nullptr, 0, access, &attributes, &key, nullptr);
+  }
+  if (result == ERROR_SUCCESS && !ApplySealAccess(key, descriptor)) {
+    RegCloseKey(key);
+    result = ERROR_ACCESS_DENIED;
+  }
   LocalFree(descriptor);
   return result == ERROR_SUCCESS ? key : nullptr;
 }

@@ -413,9 +413,10 @@ TEST(ForgedRecords, ChangeNothingInsideOrOutsideTheGameFolder) {
 }
 
 // Genuine records still settle exactly, whatever the spelling of DataDir:
-// a doubled separator at its end, another letter case.
+// a doubled separator at its end, another letter case; and with a torn tail
+// of zeros after the last record (a power cut).
 TEST(GenuineRecords, SettleWhateverTheSpellingOfTheDataDirectory) {
-  for (int spelling = 0; spelling < 2; ++spelling) {
+  for (int spelling = 0; spelling < 3; ++spelling) {
     SCOPED_TRACE(spelling);
     GameInstall game;
     game.AddGameWithList({{"a.bin", "old a"}});
@@ -424,8 +425,9 @@ TEST(GenuineRecords, SettleWhateverTheSpellingOfTheDataDirectory) {
     game.AddGameFile("a.bin_old", "old a");
     game.AddGameFile("a.bin", "new a");
     game.AddGameFile("sub\\b.bin", "new b");
-    game.AddGameFile("update.run", SealedRecord({{'R', "a.bin"}, {'D', "sub"}, {'C', "sub\\b.bin"}}));
-    std::string data_dir = game.game + "\\\\";
+    std::string record = SealedRecord({{'R', "a.bin"}, {'D', "sub"}, {'C', "sub\\b.bin"}});
+    game.AddGameFile("update.run", spelling == 2 ? record + std::string(4096, '\0') : record);
+    std::string data_dir = spelling == 2 ? game.game : game.game + "\\\\";
     if (spelling == 1) {
       data_dir = game.game;
       for (char &c : data_dir)
