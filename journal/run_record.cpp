@@ -142,9 +142,7 @@ int RecordCommit(const char *temporary) {
   return AppendRunRecord(kRecordCommit, temporary) == 0 ? FlushRunRecord() : -1;
 }
 
-int RecordPreviousList(const char *previous) {
-  return AppendRunRecord(kRecordPreviousList, previous) == 0 ? FlushRunRecord() : -1;
-}
+int FlushRunRecordToDisk() { return FlushRunRecord(); }
 
 int RecordAbandon() {
   if (RunRecordFile == INVALID_HANDLE_VALUE)

@@ -34,8 +34,8 @@ int RecordReplacing(const char *path);
 // never completed.
 int RecordCommit(const char *temporary);
 
-// The copy of the list taken before it is rewritten in place; flushed.
-int RecordPreviousList(const char *previous);
+// Puts what was appended so far on the disk. 0, or -1.
+int FlushRunRecordToDisk();
 int RecordAbandon();
 
 // After an undo that could not restore everything: one batch that names

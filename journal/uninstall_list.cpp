@@ -132,15 +132,28 @@ static bool OpenForRewrite(const char *path, HANDLE *existing) {
   return *existing != INVALID_HANDLE_VALUE || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
-// A new, uniquely named file in TARGETDIR, so that the final rename stays on
-// one drive.
-static HANDLE CreateTemporaryBeside(char temporary[MAX_PATH]) {
-  if (GetTempFileNameA(TARGETDIR, kTemporaryPrefix, 0, temporary) == 0)
-    return INVALID_HANDLE_VALUE;
-  HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    DeleteFileA(temporary);
-  return file;
+// A new, uniquely named file "uinXXXX.tmp" in TARGETDIR (so that the final
+// rename stays on one drive), named in the run record as kind before it is
+// made: a kill right after the create must not leave a file the next start
+// does not know of. A name already there is passed over; one taken between
+// the look and the create is superseded by the next record of the kind.
+static HANDLE CreateListFileBeside(char kind, char path[MAX_PATH]) {
+  unsigned seed = GetTickCount() ^ (GetCurrentProcessId() << 8);
+  for (unsigned attempt = 0; attempt < 64; ++attempt) {
+    char name[16];
+    unsigned number = (seed + attempt * 40503u) & 0xFFFF;
+    if (number == 0 || FormatText(name, sizeof name, "%s%X.tmp", kTemporaryPrefix, number) != 0 ||
+        JoinPath(path, MAX_PATH, TARGETDIR, name) != 0)
+      continue;
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+      continue;
+    if (AppendRunRecord(kind, path) != 0)
+      return INVALID_HANDLE_VALUE;
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
+      return file;
+  }
+  return INVALID_HANDLE_VALUE;
 }
 
 // Writes the list to the temporary file and flushes it to the disk. Closes
@@ -180,11 +193,14 @@ static DWORD KeptAttributesOf(const char *path) {
   return attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
 }
 
-// A copy of the list beside it, flushed, before it is rewritten in place.
+// A copy of the list beside it, flushed, and named in the run record (the
+// record flushed too) before the list is rewritten in place.
 static bool CopyListBeside(const char *path, char previous[MAX_PATH]) {
-  if (GetTempFileNameA(TARGETDIR, kTemporaryPrefix, 0, previous) == 0)
+  HANDLE file = CreateListFileBeside(kRecordPreviousList, previous);
+  if (file == INVALID_HANDLE_VALUE)
     return false;
-  if (RewriteInPlace(path, previous))
+  CloseHandle(file);
+  if (RewriteInPlace(path, previous) && FlushRunRecordToDisk() == 0)
     return true;
   DeleteFileA(previous);
   return false;
@@ -224,10 +240,6 @@ int PutListInPlace(const char *temporary, const char *path) {
   char previous[MAX_PATH];
   if (!CopyListBeside(path, previous))
     return -1;
-  if (RecordPreviousList(previous) != 0) {
-    DeleteFileA(previous);
-    return -1;
-  }
   if (RewriteInPlace(temporary, path)) {
     DeleteFileA(temporary);
     DeleteFileA(previous);
@@ -271,12 +283,7 @@ int SaveUninstallList(PassProgress *progress) {
     return 0;
   }
   char temporary[MAX_PATH];
-  HANDLE file = CreateTemporaryBeside(temporary);
-  if (file != INVALID_HANDLE_VALUE && AppendRunRecord(kRecordListTemp, temporary) != 0) {
-    CloseHandle(file);
-    DeleteFileA(temporary);
-    file = INVALID_HANDLE_VALUE;
-  }
+  HANDLE file = CreateListFileBeside(kRecordListTemp, temporary);
   if (file == INVALID_HANDLE_VALUE) {
     if (existing != INVALID_HANDLE_VALUE)
       CloseHandle(existing);
