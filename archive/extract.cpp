@@ -97,11 +97,12 @@ static HANDLE ReplaceExistingFile(const char *path, const char *backup) {
 }
 
 // Journals the change just made; a created file is also named in the run
-// record (a replaced one was named before it moved).
-static int JournalFileChange(const char *path, int32_t action) {
+// record unless it was named before the create (a replaced one was named
+// before it moved).
+static int JournalFileChange(const char *path, int32_t action, bool named) {
   if (JournalAppend("F", path, action) != 0)
     return -1;
-  return action == kJournalCreated ? AppendRunRecord(kRecordCreated, path) : 0;
+  return action == kJournalCreated && !named ? AppendRunRecord(kRecordCreated, path) : 0;
 }
 
 // Copies the entry's bytes in chunks, moving the bar and pumping messages
@@ -154,6 +155,14 @@ int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE packa
   CopyText(backup, sizeof backup, path);
   const char *backup_name = BackupPathOf(backup);
   int32_t action = kJournalCreated;
+  // A file that is not there is named in the run record before it is made:
+  // a kill right after the create must not leave a file the next start does
+  // not know of. One that is there is the player's: never named as created.
+  bool named = GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES;
+  if (named && AppendRunRecord(kRecordCreated, path) != 0) {
+    ReportWriteFailure(kCreateFailed, path);
+    return -1;
+  }
   HANDLE file = CreateNewFile(path);
   if (file == INVALID_HANDLE_VALUE) {
     file = ReplaceExistingFile(path, backup_name);
@@ -161,7 +170,7 @@ int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE packa
       return -1;
     action = kJournalReplaced;
   }
-  if (JournalFileChange(path, action) != 0) {
+  if (JournalFileChange(path, action, named) != 0) {
     // The rollback could not see this change: undo it here.
     CloseHandle(file);
     DeleteFileA(path);

@@ -13,6 +13,8 @@
 #include "archive/hash.h"
 #include "common/cp932.h"
 #include "common/owned.h"
+#include "common/name_fold.h"
+#include "journal/run_record_format.h"
 
 const char *DescribePackageError(PackageError error) {
   switch (error) {
@@ -36,7 +38,9 @@ const char *DescribePackageError(PackageError error) {
     return "an entry name is unsafe (absolute, drive, ':', '/', an empty component, one ending in '.' or a space, "
            "or a device name)";
   case kPackageBackupNameClash:
-    return "one entry is named as another's backup (\"X\" and \"X_old\")";
+    return "one entry is named as another's backup (\"X\" and \"X_old\", compared as Windows compares names)";
+  case kPackageReservedName:
+    return "an entry at the top level is named update.run, the installer's own run record";
   case kPackageBadDataCheck:
     return "the data check block after the directory is malformed, damaged or unreadable";
   }
@@ -141,25 +145,20 @@ bool IsSafeEntryName(const char *name, size_t length) {
   return !IsUnsafeComponent(name + component_start, length - component_start);
 }
 
-std::string FoldAsciiCase(const char *name) {
-  std::string folded(name);
-  for (size_t i = 0; i < folded.size(); ++i) {
-    if (IsLeadByte932(static_cast<unsigned char>(folded[i])))
-      ++i;
-    else
-      folded[i] = AsciiUpper(folded[i]);
-  }
-  return folded;
-}
-
 PackageError CheckBackupNameClashes(const char *const *names, int32_t count, int32_t *bad_entry) {
+  const std::string record = FoldNameCase(kRunRecordFileName);
   std::vector<std::pair<std::string, int32_t>> folded;
   folded.reserve(static_cast<size_t>(count));
-  for (int32_t n = 0; n < count; ++n)
-    folded.emplace_back(FoldAsciiCase(names[n]), n);
+  for (int32_t n = 0; n < count; ++n) {
+    folded.emplace_back(FoldNameCase(names[n]), n);
+    if (folded.back().first == record) {
+      *bad_entry = n;
+      return kPackageReservedName;
+    }
+  }
   std::sort(folded.begin(), folded.end());
   for (int32_t n = 0; n < count; ++n) {
-    std::pair<std::string, int32_t> backup(FoldAsciiCase(names[n]) + "_OLD", -1);
+    std::pair<std::string, int32_t> backup(FoldNameCase(names[n]) + "_OLD", -1);
     auto found = std::lower_bound(folded.begin(), folded.end(), backup);
     if (found != folded.end() && found->first == backup.first) {
       *bad_entry = std::max(n, found->second);

@@ -78,8 +78,14 @@ static void RollBack(HINSTANCE instance) {
   WindowProgress progress(wait_window);
   RollbackReport report;
   RollBackJournal(&progress, kRollbackRun, &report);
+  if (RestorePreviousList() != 0)
+    ++report.failures;
   if (wait_window)
     DestroyWindow(wait_window);
+  // What could not be undone stays in the record, and only that: the next
+  // start must not remove again what the player has put back since.
+  if (report.failures > 0)
+    RecordWhatIsLeft();
   CloseRunRecord(report.failures == 0);
   if (report.failures > 0) {
     char message[kDetailBytes];

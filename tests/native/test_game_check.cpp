@@ -72,8 +72,10 @@ TEST(GameCheck, ReportsTheRecordOfAnInterruptedRun) {
   Folders folders;
   folders.Write("game/uinst.dat", std::string(1, '\0'));
   EXPECT_FALSE(folders.Check({{"a.bin", "a"}}).record_present);
-  std::string record = kRunRecordHeader;
-  record += std::string("CZ:\\game\\a.bin") + '\0' + "KZ:\\game\\uin1.tmp" + '\0';
+  // Tags are not checked here: the key is the player's machine's.
+  const std::string tag(kRecordTagBytes, 'x');
+  std::string record = kRunRecordMagic + std::string(kRunIdBytes, 'i') + tag;
+  record += std::string("Ca.bin") + '\0' + tag + "Kuin1.tmp" + '\0' + tag;
   folders.Write("game/update.run", record);
   GameCheck check = folders.Check({{"a.bin", "a"}});
   EXPECT_TRUE(check.record_present && check.record_readable && check.record_committed);

@@ -107,8 +107,9 @@ TEST_F(ExtractDirectories, AFolderIsInTheRunRecordBeforeItIsMade) {
   CloseRunRecord(false);
   ExpectWriteFailure(WithPath(kCreateFailed, T("taken")));
   std::vector<std::string> records;
-  ASSERT_EQ(0, ReadRunRecordFile(T("update.run").c_str(), CollectRecord, &records));
-  EXPECT_EQ((std::vector<std::string>{"D" + T("sub"), "C" + T("sub\\x.bin"), "D" + T("taken")}), records);
+  RunRecordState state;
+  ASSERT_EQ(kRecordRead, ReadRunRecordFile(T("update.run").c_str(), CollectRecord, &records, &state));
+  EXPECT_EQ((std::vector<std::string>{"Dsub", "Csub\\x.bin", "Dtaken"}), records);
   EXPECT_EQ("a file in the way", ReadBytes(T("taken")));
 }
 

@@ -15,6 +15,7 @@
 #include "archive/package_format.h"
 #include "common/cp932.h"
 #include "common/failure_messages.h"
+#include "common/name_fold.h"
 #include "common/run_state.h"
 #include "common/text.h"
 #include "journal/backup_name.h"
@@ -94,7 +95,7 @@ bool FindOnDisk(GameFolder &folder, const std::string &name, fs::path *found) {
 enum Presence { kAbsent, kFile, kFolder };
 
 Presence PresenceOf(GameFolder &folder, const std::string &name) {
-  auto made = folder.made.find(FoldAsciiCase(name.c_str()));
+  auto made = folder.made.find(FoldNameCase(name.c_str()));
   if (made != folder.made.end())
     return made->second ? kFolder : kFile;
   fs::path found;
@@ -167,7 +168,7 @@ CheckedEntry CheckEntry(GameFolder &folder, const std::string &target, const Lis
            "its folder is missing and so is the one above it (the run creates one folder per entry)");
       return entry;
     }
-    folder.made[FoldAsciiCase(parent.c_str())] = true;
+    folder.made[FoldNameCase(parent.c_str())] = true;
     entry.folders.push_back(parent_path);
   }
   Presence presence = PresenceOf(folder, name);
@@ -191,9 +192,9 @@ CheckedEntry CheckEntry(GameFolder &folder, const std::string &target, const Lis
     entry.action = kWouldReplace;
     if (IsReadOnlyOnDisk(folder, name))
       entry.reason = "read-only: replaced all the same (the new file is not read-only)";
-    folder.made[FoldAsciiCase((name + "_old").c_str())] = false;
+    folder.made[FoldNameCase((name + "_old").c_str())] = false;
   }
-  folder.made[FoldAsciiCase(name.c_str())] = false;
+  folder.made[FoldNameCase(name.c_str())] = false;
   if (listed.offset > package_size || listed.size > package_size - listed.offset)
     Fail(&entry, kCopyFailedTemplate, path, "its data lies past the end of the package");
   else if (damaged)
@@ -237,9 +238,12 @@ void CheckRunRecord(GameFolder &folder, GameCheck *check) {
       bytes.append(buffer, got);
     std::fclose(in);
   }
+  // The key that sealed it is the installer's on the player's machine: here
+  // the record is only looked at, not checked.
   bool committed = false;
-  check->record_readable =
-      ReadRunRecord(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), NoteRecord, &committed) == 0;
+  RunRecordState state;
+  check->record_readable = ReadRunRecord(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), nullptr,
+                                         NoteRecord, &committed, &state) == 0;
   check->record_committed = check->record_readable && committed;
 }
 

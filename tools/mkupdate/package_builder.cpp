@@ -128,10 +128,17 @@ bool CollectPackFiles(const std::string &folder, std::vector<PackFile> *files, B
   for (const PackFile &file : *files)
     names.push_back(file.name.c_str());
   int32_t clash = -1;
-  if (CheckBackupNameClashes(names.data(), static_cast<int32_t>(names.size()), &clash) != kPackageOk) {
+  PackageError error = CheckBackupNameClashes(names.data(), static_cast<int32_t>(names.size()), &clash);
+  if (error == kPackageReservedName) {
     report->error = "\"" + (*files)[static_cast<size_t>(clash)].display +
-                    "\": the package would also replace the file this name is the backup of (\"X\" and \"X_old\"), "
-                    "and finishing would delete it";
+                    "\": the installer keeps its run record under this name in the game folder";
+    return false;
+  }
+  if (error != kPackageOk) {
+    report->error = "\"" + (*files)[static_cast<size_t>(clash)].display +
+                    "\": the package would also replace the file this name is the backup of (\"X\" and \"X_old\", "
+                    "letter case and full-width letters compared as Windows compares them), and finishing would "
+                    "delete it";
     return false;
   }
   return true;
