@@ -72,10 +72,10 @@ register_emulator() {
   fi
   # The emulator's guest address space. A 32-bit Wine reserves all of it
   # above 2 GiB (a program without the large-address flag, as ours, gets the
-  # 2 GiB below), and the emulator then searches that reservation page by
-  # page for each new mapping: with the 4 GiB it takes by default a 32-bit
-  # process needs about 70 s to start, with 3 GiB 50 s, with 2 GiB and the
-  # 32 MiB above that the emulator's own stack and loader need, 3 to 9 s.
+  # 2 GiB below), and the time the emulator takes to start a 32-bit process
+  # grows with that reservation: about 70 s with the 4 GiB it takes by
+  # default, 50 s with 3 GiB, 3 to 9 s with 2 GiB and 32 MiB (with 2 GiB
+  # exactly Wine fails to start).
   export QEMU_RESERVED_VA=${QEMU_RESERVED_VA:-0x82000000}
   export WINEPREFIX=$UPD_BUILD_DIR/wineprefix-shipped
   source "$root/scripts/lib/wine-env.sh"

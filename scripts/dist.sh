@@ -5,8 +5,8 @@
 # and build/native-release (host compiler, no sanitizers).
 #
 # The 32-bit programs are run first (scripts/check-shipped.sh: under an
-# emulator where the host can't run 32-bit code, 2 to 3 minutes); no dist/
-# is made unless they pass.
+# emulator where the host can't run 32-bit code, from 30 s to 3 minutes);
+# no dist/ is made unless they pass.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${UPD_BUILD_DIR:-$root/build}
