@@ -58,6 +58,11 @@ prepare() {
   if [ "$UPD_SHIPPED_MODE" = emulated ]; then
     source "$root/scripts/lib/install.sh"
     upd_install_packages qemu-user
+    if ! unshare --user --map-root-user --mount true 2>/dev/null; then
+      echo "check-shipped: this host runs no 32-bit x86 code and makes no user namespace to emulate it in:" \
+        "the shipped programs can't be run here" >&2
+      exit 1
+    fi
     export UPD_SHIPPED_STARTED=$started
     exec unshare --user --map-root-user --mount --pid --fork --mount-proc bash "$0" --inside-namespace
   fi
