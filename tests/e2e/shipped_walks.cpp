@@ -163,6 +163,11 @@ TEST_F(ShippedWalk, AKilledRunIsSettledByTheNextStart) {
   Process process = StartUpdate(install);
   HWND box = nullptr;
   MessageBoxView view = ReadNextBox(process.pid, &box);
+  EXPECT_EQ(WithPath(kUndoQuestion, install.game), view.text); // settling is asked first
+  if (box)
+    Answer(box, IDYES);
+  box = nullptr;
+  view = ReadNextBox(process.pid, &box);
   EXPECT_EQ(kRolledBack, view.text);
   EXPECT_EQ(before, install.Snapshot());
   if (box)
