@@ -77,8 +77,8 @@ TEST(Build, OneFileGivesTheSampleWithItsDataCheck) {
                                                      10) +
                                          std::string(11, '\0');
   // The hash of "abc" (XXH3-64), then the hash of the directory's 18 bytes.
-  const std::string check_body = "UDCK" + Le32(2) + Le32(1) + Le64(0x78AF5F94892F3950ull) +
-                                 Le64(HashBytes(data_and_directory.data() + 3, 18));
+  const std::string check_body =
+      "UDCK" + Le32(2) + Le32(1) + Le64(0x78AF5F94892F3950ull) + Le64(HashBytes(data_and_directory.data() + 3, 18));
   const std::string expected = data_and_directory + check_body + Le64(HashBytes(check_body.data(), check_body.size())) +
                                std::string("\0\0\0\0\x03\0\0\0\x01\0\0\0", 12);
   ASSERT_EQ(69u, expected.size());
@@ -146,6 +146,25 @@ TEST(Build, RefusesNamesWithoutACodePage932FormOrTooLong) {
     BuildReport report;
     EXPECT_FALSE(Build(scratch, &report));
     EXPECT_NE(std::string::npos, report.error.find("255"));
+  }
+}
+
+TEST(Build, RefusesNamesThatMeetOnWindows) {
+  const struct {
+    const char *a, *b, *error;
+  } cases[] = {
+      {"Readme.txt", "README.TXT", "takes these names for one"},
+      {u8"Ａ.txt", u8"ａ.txt", "takes these names for one"},
+      {"data", "DATA/x.bin", "needs a folder of that name"},
+  };
+  for (const auto &c : cases) {
+    Scratch scratch;
+    scratch.Add(c.a, "a");
+    scratch.Add(c.b, "b");
+    BuildReport report;
+    EXPECT_FALSE(Build(scratch, &report)) << c.a;
+    EXPECT_NE(std::string::npos, report.error.find(c.error)) << report.error;
+    EXPECT_FALSE(fs::exists(scratch.Out()));
   }
 }
 
@@ -319,6 +338,30 @@ TEST(BuildAgainstOld, FoldersOfTheOldFolderNeedNoFileToCreateThem) {
   ASSERT_TRUE(BuildAgainstOld(scratch, &report, &diff)) << report.error;
   ASSERT_EQ(1u, report.warnings.size());
   EXPECT_NE(std::string::npos, report.warnings[0].find("\"other\""));
+}
+
+TEST(BuildAgainstOld, NamesAreComparedAsWindowsComparesThem) {
+  Scratch scratch;
+  scratch.AddOld("readme.txt", "same");
+  scratch.AddOld("Notes.txt", "old");
+  scratch.Add("README.txt", "same");
+  scratch.Add("notes.TXT", "new");
+  BuildReport report;
+  BaseDiff diff;
+  ASSERT_TRUE(BuildAgainstOld(scratch, &report, &diff)) << report.error;
+  EXPECT_EQ((std::vector<std::string>{"README.txt"}), diff.unchanged);
+  EXPECT_EQ((std::vector<std::string>{"notes.TXT"}), diff.changed);
+  EXPECT_TRUE(diff.removed.empty());
+  EXPECT_TRUE(report.warnings.empty());
+
+  // A file where the old game has a folder of that name can't be installed.
+  Scratch folder;
+  folder.AddOld("Data/x.bin", "x");
+  folder.Add("data", "a file now");
+  BuildReport refused;
+  BaseDiff unused;
+  EXPECT_FALSE(BuildAgainstOld(folder, &refused, &unused));
+  EXPECT_NE(std::string::npos, refused.error.find("is a folder in the old game")) << refused.error;
 }
 
 TEST(BuildAgainstOld, NothingChangedIsAnError) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <map>
 #include <set>
 #include <system_error>
 
@@ -15,6 +16,7 @@
 #include "archive/hash.h"
 #include "archive/package_format.h"
 #include "common/cp932.h"
+#include "common/name_fold.h"
 #include "tools/mkupdate/encoding.h"
 
 namespace fs = std::filesystem;
@@ -78,6 +80,38 @@ static bool PackageNameOf(const fs::path &relative, PackFile *file, BuildReport 
   return true;
 }
 
+// The folder part of a package name, cut as the install program cuts it.
+static std::string FolderOf(const std::string &name) {
+  long cut = FindLastSeparator(name.c_str());
+  return cut < 0 ? std::string() : name.substr(0, static_cast<size_t>(cut));
+}
+
+// Two files whose names Windows takes for one (Readme.txt and README.TXT),
+// or a file named as another's folder, can't both reach the game folder:
+// one would be lost, or the run would fail.
+static bool RefuseNamesThatMeet(const std::vector<PackFile> &files, BuildReport *report) {
+  std::map<std::string, const PackFile *> by_name;
+  for (const PackFile &file : files) {
+    auto added = by_name.emplace(FoldNameCase(file.name.c_str()), &file);
+    if (!added.second) {
+      report->error = "\"" + added.first->second->display + "\" and \"" + file.display +
+                      "\": Windows takes these names for one, so one of the files would be lost";
+      return false;
+    }
+  }
+  for (const PackFile &file : files) {
+    for (std::string folder = FolderOf(file.name); !folder.empty(); folder = FolderOf(folder)) {
+      auto named = by_name.find(FoldNameCase(folder.c_str()));
+      if (named != by_name.end()) {
+        report->error =
+            "\"" + named->second->display + "\" is a file, and \"" + file.display + "\" needs a folder of that name";
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
 bool CollectPackFiles(const std::string &folder, std::vector<PackFile> *files, BuildReport *report) {
   std::error_code ec;
   if (!fs::is_directory(folder, ec)) {
@@ -124,6 +158,8 @@ bool CollectPackFiles(const std::string &folder, std::vector<PackFile> *files, B
     size_t da = Depth(a.name), db = Depth(b.name);
     return da != db ? da < db : a.name < b.name;
   });
+  if (!RefuseNamesThatMeet(*files, report))
+    return false;
   std::vector<const char *> names;
   for (const PackFile &file : *files)
     names.push_back(file.name.c_str());
@@ -142,12 +178,6 @@ bool CollectPackFiles(const std::string &folder, std::vector<PackFile> *files, B
     return false;
   }
   return true;
-}
-
-// The folder part of a package name, cut as the install program cuts it.
-static std::string FolderOf(const std::string &name) {
-  long cut = FindLastSeparator(name.c_str());
-  return cut < 0 ? std::string() : name.substr(0, static_cast<size_t>(cut));
 }
 
 void WarnAboutUncreatedDirectories(const std::vector<PackFile> &files, BuildReport *report,
@@ -204,17 +234,53 @@ static bool SameBytes(const fs::path &a, const fs::path &b, uint64_t size, bool 
   return true;
 }
 
-// Whether the new file differs from the old folder's file of the same path
-// (a missing or non-regular old file differs). *added when it is missing.
-static bool DiffersFromBase(const PackFile &file, const fs::path &base, bool *differs, bool *added,
-                            std::string *error) {
-  fs::path old_path = base / file.relative;
+// The old folder as Windows sees it: its files and folders by folded package
+// name (those without a code page 932 form can hold no packed file and are
+// left out of the names).
+struct OldFolder {
+  std::map<std::string, fs::path> files;                       // folded name -> path under the old folder
+  std::map<std::string, std::string> folders;                  // folded name -> package name
+  std::vector<std::pair<std::string, fs::path>> unnamed_files; // no code page 932 form
+};
+
+static bool SurveyOldFolder(const fs::path &base, OldFolder *old, BuildReport *report) {
   std::error_code ec;
-  *added = !fs::is_regular_file(old_path, ec);
+  fs::recursive_directory_iterator it(base, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    const fs::directory_entry &entry = *it;
+    fs::path relative = entry.path().lexically_relative(base);
+    std::string name;
+    bool named = ConvertRelativeName(relative, &name);
+    if (entry.is_directory(ec)) {
+      if (named)
+        old->folders[FoldNameCase(name.c_str())] = name;
+    } else if (entry.is_regular_file(ec)) {
+      if (named)
+        old->files[FoldNameCase(name.c_str())] = relative;
+      else
+        old->unnamed_files.emplace_back(relative.u8string(), relative);
+    }
+  }
+  if (ec) {
+    report->error = "\"" + base.u8string() + "\": " + ec.message();
+    return false;
+  }
+  return true;
+}
+
+// Whether the new file differs from the old folder's file of the same name
+// as Windows compares names (a missing old file differs). *added when it is
+// missing.
+static bool DiffersFromBase(const PackFile &file, const fs::path &base, const OldFolder &old, bool *differs,
+                            bool *added, std::string *error) {
+  auto found = old.files.find(FoldNameCase(file.name.c_str()));
+  *added = found == old.files.end();
   if (*added) {
     *differs = true;
     return true;
   }
+  fs::path old_path = base / found->second;
+  std::error_code ec;
   uint64_t old_size = fs::file_size(old_path, ec);
   if (ec) {
     *error = "\"" + old_path.u8string() + "\": " + ec.message();
@@ -231,35 +297,22 @@ static bool DiffersFromBase(const PackFile &file, const fs::path &base, bool *di
   return true;
 }
 
-// Walks the old folder: its folders as package names (those without a code
-// page 932 form can't hold a packed file and are left out), and its files
-// that the new folder no longer has.
-static bool SurveyBaseFolder(const fs::path &base, const fs::path &new_folder, BaseDiff *diff, BuildReport *report) {
-  std::error_code ec;
-  fs::recursive_directory_iterator it(base, ec), end;
-  for (; !ec && it != end; it.increment(ec)) {
-    const fs::directory_entry &entry = *it;
-    fs::path relative = entry.path().lexically_relative(base);
-    if (entry.is_directory(ec)) {
-      std::string name;
-      if (ConvertRelativeName(relative, &name))
-        diff->existing_folders.insert(name);
-      continue;
-    }
-    if (!entry.is_regular_file(ec) || fs::is_regular_file(new_folder / relative, ec))
-      continue;
-    diff->removed.push_back(relative.u8string());
-  }
-  if (ec) {
-    report->error = "\"" + base.u8string() + "\": " + ec.message();
-    return false;
-  }
-  std::sort(diff->removed.begin(), diff->removed.end()); // the walk's order is the file system's
+// The old folder's files that no new file names: the package can't delete them.
+static void NoteRemovedFiles(const OldFolder &old, const std::vector<PackFile> &files, BaseDiff *diff,
+                             BuildReport *report) {
+  std::set<std::string> packed;
+  for (const PackFile &file : files)
+    packed.insert(FoldNameCase(file.name.c_str()));
+  for (const auto &old_file : old.files)
+    if (!packed.count(old_file.first))
+      diff->removed.push_back(old_file.second.u8string());
+  for (const auto &unnamed : old.unnamed_files)
+    diff->removed.push_back(unnamed.first);
+  std::sort(diff->removed.begin(), diff->removed.end());
   for (const std::string &name : diff->removed)
     report->warnings.push_back("\"" + name +
                                "\" is in the old folder but not in the new one: a package can't delete files, "
                                "so it stays in the game's folder");
-  return true;
 }
 
 bool KeepChangedFiles(const std::string &base_folder, const std::string &new_folder, std::vector<PackFile> *files,
@@ -269,12 +322,22 @@ bool KeepChangedFiles(const std::string &base_folder, const std::string &new_fol
     report->error = "\"" + base_folder + "\" is not a folder";
     return false;
   }
-  if (!SurveyBaseFolder(base_folder, new_folder, diff, report))
+  OldFolder old;
+  if (!SurveyOldFolder(base_folder, &old, report))
     return false;
+  for (const auto &folder : old.folders)
+    diff->existing_folders.insert(folder.second);
+  NoteRemovedFiles(old, *files, diff, report);
   std::vector<PackFile> kept;
   for (const PackFile &file : *files) {
+    if (old.folders.count(FoldNameCase(file.name.c_str()))) {
+      report->error = "\"" + file.display +
+                      "\" is a folder in the old game: the installer can't put a file in "
+                      "its place, and the run would fail";
+      return false;
+    }
     bool differs = false, added = false;
-    if (!DiffersFromBase(file, base_folder, &differs, &added, &report->error))
+    if (!DiffersFromBase(file, base_folder, old, &differs, &added, &report->error))
       return false;
     if (!differs) {
       diff->unchanged.push_back(file.display);
