@@ -432,14 +432,16 @@ static bool CopyIntoPackage(const PackFile &file, PartFile *out, char *buffer, u
 static bool EncodeTail(const std::string &directory, const std::vector<uint64_t> &hashes, uint64_t directory_offset,
                        std::string *tail) {
   int32_t count = static_cast<int32_t>(hashes.size());
-  std::vector<unsigned char> block(DataCheckBytes(count));
-  if (block.empty() || EncodeDataCheck(hashes.data(), count, HashBytes(directory.data(), directory.size()),
-                                       block.data(), block.size()) != block.size())
+  size_t block_bytes = DataCheckBytes(count);
+  if (block_bytes == 0)
     return false;
-  unsigned char trailer[kTrailerBytes];
-  EncodeTrailer(PackageTrailer{directory_offset, count}, trailer);
-  *tail = directory + std::string(block.begin(), block.end()) +
-          std::string(reinterpret_cast<const char *>(trailer), kTrailerBytes);
+  *tail = directory;
+  tail->resize(directory.size() + block_bytes + kTrailerBytes);
+  unsigned char *block = reinterpret_cast<unsigned char *>(&(*tail)[directory.size()]);
+  if (EncodeDataCheck(hashes.data(), count, HashBytes(directory.data(), directory.size()), block, block_bytes) !=
+      block_bytes)
+    return false;
+  EncodeTrailer(PackageTrailer{directory_offset, count}, block + block_bytes);
   return true;
 }
 
