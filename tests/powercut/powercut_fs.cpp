@@ -7,19 +7,23 @@
 //   - creations, renames, deletions, truncations and mode changes go into an
 //     ordered log; a cut keeps a prefix of it: at least what a flush has
 //     committed, at most all of it.
-// A flush of a folder commits the log up to that instant. A flush of a file
-// commits the log as well unless --strict is given (ext4 and NTFS both force
-// their one ordered journal on any flush; --strict is harsher: only a flush
-// of a folder makes names durable).
+// A flush commits the log up to the last change of what it flushes (a file's
+// last write or entry, a folder's last entry inside it), as ext4 forces its
+// journal up to the transaction that last changed the inode; NTFS forces its
+// one log at least as far. With --strict a flush of a file commits no name at
+// all: only a flush of a folder does.
 //
 // Commands are written to the file /.powercut at the root of the mount:
 //   sync            everything live becomes durable (a clean shutdown)
 //   cut KEEP        power goes now: every later call fails with EIO
 //   arm N KEEP      cut by itself when the Nth changing call from now comes
+//   disarm          no cut by itself after all
 //   restore         the machine starts again: the backing folder becomes
 //                   what the cut left and the live view shows exactly that
 // KEEP is "all", "none" or a fraction from 0 to 1 of the log entries not
-// committed yet. Reading /.powercut tells what the last cut dropped.
+// committed yet. Reading /.powercut gives the number of cuts so far, the
+// number of changing calls since the last restore and what the last cut
+// dropped.
 #define FUSE_USE_VERSION 31
 #include <fuse.h>
 
@@ -32,6 +36,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -47,6 +52,7 @@ struct Node {
   std::string live;    // live bytes, a file of the store
   std::string durable; // durable bytes, a file of the store; empty: none
   size_t flushed_at = 0; // log length when the durable bytes were taken
+  size_t changed_at = 0; // log length at its last change (a write, or an entry naming it)
   bool dirty = false;    // live bytes differ from the durable ones
 };
 
@@ -75,10 +81,12 @@ size_t Committed = 0; // log entries a flush made durable
 bool Frozen = false;  // power is off
 size_t KeptAtCut = 0;
 long ArmedCalls = -1;
+long Calls = 0; // changing calls since the last restore
+int Cuts = 0;
 double ArmedKeep = 0;
 std::map<uint64_t, Handle> Handles;
 uint64_t NextHandle = 1;
-std::string Status = "no cut yet\n";
+std::string Status = "no cut yet";
 
 bool CopyFile(const std::string &from, const std::string &to) {
   int in = open(from.c_str(), O_RDONLY);
@@ -266,8 +274,9 @@ void Cut(double keep) {
     }
   }
   char text[200];
-  std::snprintf(text, sizeof text, "log %zu committed %zu kept %zu; unflushed files %d (%lld bytes) forgotten\n",
+  std::snprintf(text, sizeof text, "log %zu, committed %zu, kept %zu; %d unflushed files (%lld bytes) forgotten",
                 Log.size(), Committed, KeptAtCut, files, lost);
+  ++Cuts;
   Status = text;
 }
 
@@ -309,11 +318,15 @@ void Command(const std::string &line) {
     Load();
     Frozen = false;
     ArmedCalls = -1;
+    Calls = 0;
+  } else if (line.compare(0, 6, "disarm") == 0) {
+    ArmedCalls = -1;
   }
 }
 
 // Every call that changes something passes here first: power may go now.
 bool PowerOn() {
+  ++Calls;
   if (!Frozen && ArmedCalls >= 0 && ArmedCalls-- == 0)
     Cut(ArmedKeep);
   return !Frozen;
@@ -346,6 +359,15 @@ void Record(OpKind kind, const std::string &path, int node, const std::string &t
   op.size = size;
   op.mode = mode;
   Log.push_back(op);
+  // The entry changes the node and the folders it names.
+  Nodes[node].changed_at = Log.size();
+  for (const std::string *name : {&path, &to}) {
+    if (name->empty())
+      continue;
+    int parent = Find(ParentOf(*name).c_str());
+    if (parent >= 0)
+      Nodes[parent].changed_at = Log.size();
+  }
 }
 
 // ---- the calls ----
@@ -454,10 +476,12 @@ int Create(const char *path, mode_t mode, fuse_file_info *fi) {
 
 int Read(const char *path, char *buffer, size_t size, off_t offset, fuse_file_info *fi) {
   if (fi->fh == 0) {
-    if (offset >= static_cast<off_t>(Status.size()))
+    // cuts so far, changing calls since the restore, and what the last cut dropped
+    std::string text = std::to_string(Cuts) + " " + std::to_string(Calls) + " " + Status + "\n";
+    if (offset >= static_cast<off_t>(text.size()))
       return 0;
-    size_t count = std::min(size, Status.size() - static_cast<size_t>(offset));
-    std::memcpy(buffer, Status.data() + offset, count);
+    size_t count = std::min(size, text.size() - static_cast<size_t>(offset));
+    std::memcpy(buffer, text.data() + offset, count);
     return static_cast<int>(count);
   }
   auto it = Handles.find(fi->fh);
@@ -486,6 +510,7 @@ int Write(const char *path, const char *buffer, size_t size, off_t offset, fuse_
   if (done < 0)
     return -errno;
   Nodes[it->second.node].dirty = true;
+  Nodes[it->second.node].changed_at = Log.size();
   return static_cast<int>(done);
 }
 
@@ -520,14 +545,16 @@ int Fsync(const char *path, int, fuse_file_info *fi) {
   }
   node.flushed_at = Log.size();
   if (!Strict)
-    Committed = Log.size();
+    Committed = std::max(Committed, node.changed_at);
   return 0;
 }
 
-int FsyncDir(const char *, int, fuse_file_info *) {
+int FsyncDir(const char *path, int, fuse_file_info *) {
   if (!PowerOn())
     return -EIO;
-  Committed = Log.size();
+  int id = Find(path);
+  if (id >= 0)
+    Committed = std::max(Committed, Nodes[id].changed_at);
   return 0;
 }
 
