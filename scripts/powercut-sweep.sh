@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Cuts the power under update.exe at many points of a run (UPD_POWERCUT_POINTS,
-# default 100, spread evenly from the start click to past the final message;
-# one in four also cuts the next start's settling): the game folder lies on
+# default 100, spread evenly in time from the start click to past the final
+# message; UPD_POWERCUT_CALL_POINTS, default 45, spread over the run's
+# changing calls, and each of its last 15 calls; one in four also cuts the
+# next start's settling): the game folder lies on
 # the power-cut simulator (tests/powercut, a FUSE file system that forgets
 # what was not flushed), mounted behind the Wine drive P:. After each cut the
 # machine "starts again", a second start settles and installs. Prints, for
@@ -27,7 +29,7 @@ flags=()
 [ -z "${UPD_POWERCUT_STRICT:-}" ] || flags+=(--strict)
 "$simulator" "${flags[@]}" "$work/disk" "$work/store" "$work/mnt" -f -s >"$work/simulator.log" 2>&1 &
 simulator_pid=$!
-for _ in $(seq 50); do
+for _ in $(seq 200); do
   mountpoint -q "$work/mnt" && break
   sleep 0.1
 done
@@ -36,13 +38,16 @@ mountpoint -q "$work/mnt" || { echo "powercut-sweep: the simulator did not mount
 source "$root/scripts/lib/wine-session.sh"
 upd_want_fixed_drive p "$work/mnt"
 upd_start_session
+# Wine's processes, then the simulator: the session's end waits for every
+# child, the simulator's for every file open on it.
 stop_all() {
-  upd_stop_session
+  wineserver -k >/dev/null 2>&1 || true
   fusermount3 -u "$work/mnt" 2>/dev/null || true
   wait "$simulator_pid" 2>/dev/null || true
+  upd_stop_session
 }
 trap stop_all EXIT
-export UPD_POWERCUT_DRIVE='p:' UPD_POWERCUT_POINTS=${UPD_POWERCUT_POINTS:-100}
+export UPD_POWERCUT_DRIVE='p:' UPD_POWERCUT_POINTS=${UPD_POWERCUT_POINTS:-100} UPD_POWERCUT_CALL_POINTS=${UPD_POWERCUT_CALL_POINTS:-45}
 # timeout runs a program, not the wine function of lib/wine-env.sh: name the loader.
 timeout 3600 "$UPD_WINE" "$UPD_WIN_TREE/tests/e2e/e2e_test_powercut_e2e.exe" | tr -d '\r' |
   grep -a -v -E '^\[|^Note|^Running'

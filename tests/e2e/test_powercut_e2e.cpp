@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <set>
+#include <vector>
 
 #include "e2e_support.h"
 
@@ -179,18 +181,22 @@ struct PowerCut : InstallRun {
 };
 
 // Cuts the power at points spread over a whole run, from the start click to
-// past its final message, keeping all, none or half of the name changes not
-// yet committed; one point in four cuts the next start's settling as well.
+// past its final message, by time and by the count of changing calls (and
+// at each of the run's last calls), keeping all, none or half of the name
+// changes not yet committed; one point in four cuts the next start's
+// settling as well.
 // After the machine starts again, the next start must settle the folder to
 // exactly its state before the run or after a whole one, no old content may
 // be gone and no file hold anything else, and installing from there must give
-// what an uninterrupted run gives. UPD_POWERCUT_POINTS sets how many points.
+// what an uninterrupted run gives. UPD_POWERCUT_POINTS and UPD_POWERCUT_CALL_POINTS set how many points.
 TEST_F(PowerCut, AtAnyInstantTheNextStartSettlesAndInstalls) {
   const char *drive = getenv("UPD_POWERCUT_DRIVE");
   if (drive == nullptr)
     GTEST_SKIP() << "needs the power-cut drive (scripts/powercut-sweep.sh)";
   const char *points_text = getenv("UPD_POWERCUT_POINTS");
+  const char *call_points_text = getenv("UPD_POWERCUT_CALL_POINTS");
   int points = points_text ? atoi(points_text) : 4;
+  int call_points = call_points_text ? atoi(call_points_text) : 3;
   simulator.control = std::string(drive) + "\\.powercut";
   install.game = std::string(drive) + "\\game";
   SetDataDir(install.game);
@@ -212,7 +218,8 @@ TEST_F(PowerCut, AtAnyInstantTheNextStartSettlesAndInstalls) {
   }
   install.MakePackage(package);
 
-  // One whole run first: how long it takes, and what it leaves.
+  // One whole run first: how long it takes, how many changing calls it
+  // makes, and what it leaves.
   Reset();
   before = install.Snapshot();
   Process process;
@@ -220,27 +227,55 @@ TEST_F(PowerCut, AtAnyInstantTheNextStartSettlesAndInstalls) {
   DWORD start = GetTickCount();
   ASSERT_NE(nullptr, WaitForBox(process.pid));
   DWORD whole = GetTickCount() - start;
+  long whole_calls = 0;
+  simulator.State(nullptr, &whole_calls);
   KillProcess(process);
   simulator.Command("sync");
   complete = install.Snapshot();
   ASSERT_NE(before, complete);
 
+  // Points in time, then points counted in changing calls (the same number
+  // again spread over the run, and each of its last calls: its finishing).
+  struct CutPoint {
+    DWORD ms;
+    long calls; // -1: cut by time
+  };
+  std::vector<CutPoint> cuts;
+  for (int point = 0; point < points; ++point)
+    cuts.push_back({whole * 11 / 10 * static_cast<DWORD>(point) / static_cast<DWORD>(points > 1 ? points - 1 : 1), -1});
+  for (int point = 0; point < call_points; ++point)
+    cuts.push_back({0, whole_calls * point / call_points});
+  for (long call = std::max(0L, whole_calls - call_points / 3); call_points > 0 && call <= whole_calls; ++call)
+    cuts.push_back({0, call});
+
   static const char *const keeps[] = {"all", "none", "0.5"};
   int other = 0, lost = 0, damaged = 0, wrong = 0, settles_cut = 0;
-  printf("point | cut at (ms of %lu) | names kept | what the cut left | second start says | settled to | lost | "
-         "damaged | then installed\n",
-         whole);
-  for (int point = 0; point < points; ++point) {
+  printf("point | cut at (of %lu ms, %ld calls) | names kept | what the cut left | second start says | settled to | "
+         "lost | damaged | then installed\n",
+         whole, whole_calls);
+  for (size_t point = 0; point < cuts.size(); ++point) {
     Reset();
     const char *keep = keeps[point % 3];
-    DWORD delay = whole * 11 / 10 * static_cast<DWORD>(point) / static_cast<DWORD>(points > 1 ? points - 1 : 1);
+    const CutPoint &cut = cuts[point];
+    std::string at = cut.calls < 0 ? std::to_string(cut.ms) + " ms" : "call " + std::to_string(cut.calls);
+    if (cut.calls >= 0)
+      simulator.Command("arm " + std::to_string(cut.calls) + " " + keep);
+    int cuts_before = simulator.Cuts();
     ASSERT_TRUE(StartAndPressStart(install, &process));
-    Sleep(delay);
+    if (cut.calls < 0) {
+      Sleep(cut.ms);
+    } else {
+      // Until the cut, or the final message when the run made fewer calls.
+      for (DWORD begun = GetTickCount(); GetTickCount() - begun < 30000 && simulator.Cuts() == cuts_before;) {
+        if (WaitForBox(process.pid, 20) != nullptr)
+          break;
+      }
+    }
     std::string dropped = CutAndRestart(process, keep);
     PointResult result;
     bool settle_cut = false;
     if (point % 4 == 3 && settle_calls > 0) {
-      long calls = 1 + (settle_calls - 1) * ((point / 4) % 5 + 1) / 6;
+      long calls = 1 + (settle_calls - 1) * static_cast<long>((point / 4) % 5 + 1) / 6;
       result = CutTheSettling(calls, keeps[(point / 4) % 3], &settle_cut);
       settles_cut += settle_cut;
       if (settle_cut)
@@ -248,21 +283,22 @@ TEST_F(PowerCut, AtAnyInstantTheNextStartSettlesAndInstalls) {
     } else {
       result = SettleAndInstall(StartUpdate(install));
     }
-    printf("%5d | %8lu | %4s | %s | %s | %s | %d | %d | %s\n", point, delay, keep, dropped.c_str(), result.said.c_str(),
-           result.settled.c_str(), result.lost, result.damaged, result.installed ? "as a whole run" : "WRONG");
+    printf("%5zu | %9s | %4s | %s | %s | %s | %d | %d | %s\n", point, at.c_str(), keep, dropped.c_str(),
+           result.said.c_str(), result.settled.c_str(), result.lost, result.damaged,
+           result.installed ? "as a whole run" : "WRONG");
     fflush(stdout);
     other += result.settled == "OTHER";
     lost += result.lost;
     damaged += result.damaged;
     wrong += !result.installed;
-    EXPECT_STRNE("OTHER", result.settled.c_str()) << "cut after " << delay << " ms";
-    EXPECT_EQ(0, result.lost) << "cut after " << delay << " ms";
-    EXPECT_EQ(0, result.damaged) << "cut after " << delay << " ms";
-    EXPECT_TRUE(result.installed) << "cut after " << delay << " ms";
+    EXPECT_STRNE("OTHER", result.settled.c_str()) << "cut at " << at;
+    EXPECT_EQ(0, result.lost) << "cut at " << at;
+    EXPECT_EQ(0, result.damaged) << "cut at " << at;
+    EXPECT_TRUE(result.installed) << "cut at " << at;
   }
-  printf("cut points %d (settling cut too at %d): settled to anything else %d, files lost %d, files damaged %d, "
+  printf("cut points %zu (settling cut too at %d): settled to anything else %d, files lost %d, files damaged %d, "
          "installed wrong %d\n",
-         points, settles_cut, other, lost, damaged, wrong);
+         cuts.size(), settles_cut, other, lost, damaged, wrong);
 }
 
 } // namespace

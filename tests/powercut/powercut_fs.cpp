@@ -22,7 +22,7 @@
 //                   what the cut left and the live view shows exactly that
 // KEEP is "all", "none" or a fraction from 0 to 1 of the log entries not
 // committed yet. Reading /.powercut gives the number of cuts so far, the
-// number of changing calls since the last restore and what the last cut
+// number of changing calls since the last restore or sync and what the last cut
 // dropped.
 #define FUSE_USE_VERSION 31
 #include <fuse.h>
@@ -49,8 +49,8 @@ const char kControl[] = "/.powercut";
 struct Node {
   bool dir = false;
   mode_t mode = 0;
-  std::string live;    // live bytes, a file of the store
-  std::string durable; // durable bytes, a file of the store; empty: none
+  std::string live;      // live bytes, a file of the store
+  std::string durable;   // durable bytes, a file of the store; empty: none
   size_t flushed_at = 0; // log length when the durable bytes were taken
   size_t changed_at = 0; // log length at its last change (a write, or an entry naming it)
   bool dirty = false;    // live bytes differ from the durable ones
@@ -81,7 +81,7 @@ size_t Committed = 0; // log entries a flush made durable
 bool Frozen = false;  // power is off
 size_t KeptAtCut = 0;
 long ArmedCalls = -1;
-long Calls = 0; // changing calls since the last restore
+long Calls = 0; // changing calls since the last restore or sync
 int Cuts = 0;
 double ArmedKeep = 0;
 std::map<uint64_t, Handle> Handles;
@@ -305,6 +305,7 @@ double ParseKeep(const char *text) {
 void Command(const std::string &line) {
   if (line.compare(0, 4, "sync") == 0) {
     Sync();
+    Calls = 0;
   } else if (line.compare(0, 4, "cut ") == 0) {
     Cut(ParseKeep(line.c_str() + 4));
   } else if (line.compare(0, 4, "arm ") == 0) {
@@ -429,8 +430,7 @@ int ReadDir(const char *path, void *buffer, fuse_fill_dir_t fill, off_t, fuse_fi
   if (folder == "/")
     fill(buffer, kControl + 1, nullptr, 0, fuse_fill_dir_flags(0));
   std::string prefix = folder == "/" ? "/" : folder + "/";
-  for (auto it = Live.lower_bound(prefix); it != Live.end() && it->first.compare(0, prefix.size(), prefix) == 0;
-       ++it) {
+  for (auto it = Live.lower_bound(prefix); it != Live.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
     std::string name = it->first.substr(prefix.size());
     if (!name.empty() && name.find('/') == std::string::npos)
       fill(buffer, name.c_str(), nullptr, 0, fuse_fill_dir_flags(0));
