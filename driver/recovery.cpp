@@ -6,6 +6,7 @@
 
 #include "common/run_state.h"
 #include "common/text.h"
+#include "journal/durability.h"
 #include "journal/journal.h"
 #include "journal/journal_passes.h"
 #include "journal/run_record.h"
@@ -154,7 +155,10 @@ RecoveryOutcome RecoverInterruptedRun(HINSTANCE instance) {
     Tell(run.committed ? kNotCompletedTemplate : kNotUndoneTemplate, blocker, MB_ICONWARNING);
     return kRecoveryFailed;
   }
-  DeleteFileA(record_path);
+  // The record's removal on the disk before the box: a cut after it must
+  // not settle the run again.
+  if (DeleteFileA(record_path))
+    FlushFolder(DataDirectory);
   ShowMessage(nullptr, run.committed ? kCompletedMessage : kRolledBackMessage, MB_ICONINFORMATION);
   return run.committed ? kRecoveredCompleted : kRecoveredRolledBack;
 }

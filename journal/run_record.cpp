@@ -8,13 +8,13 @@
 
 #include "common/run_state.h"
 #include "common/text.h"
+#include "journal/durability.h"
 
 // Larger files are no record of ours: a run of 20 000 entries writes ~2 MiB.
 enum { kLargestRunRecordBytes = 256 * 1024 * 1024 };
 
 static HANDLE RunRecordFile = INVALID_HANDLE_VALUE;
 static char RunRecordPath[kPathBytes];
-static bool ReplacingRecorded = false;
 
 int BuildRunRecordPath(char *dest, size_t capacity, const char *folder) {
   return JoinPath(dest, capacity, folder, kRunRecordFileName);
@@ -27,7 +27,6 @@ static bool WriteAllTo(HANDLE file, const void *bytes, DWORD count) {
 
 int OpenRunRecord(const char *folder) {
   CloseRunRecord(false);
-  ReplacingRecorded = false;
   if (BuildRunRecordPath(RunRecordPath, sizeof RunRecordPath, folder) != 0)
     return -1;
   RunRecordFile = CreateFileA(RunRecordPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -48,19 +47,10 @@ int AppendRunRecord(char kind, const char *path) {
   return length != 0 && WriteAllTo(RunRecordFile, bytes, static_cast<DWORD>(length)) ? 0 : -1;
 }
 
-static int FlushRunRecord() {
+int FlushRunRecord() {
   if (RunRecordFile == INVALID_HANDLE_VALUE)
     return 0;
   return FlushFileBuffers(RunRecordFile) ? 0 : -1;
-}
-
-int RecordReplacing(const char *path) {
-  if (AppendRunRecord(kRecordReplacing, path) != 0)
-    return -1;
-  if (ReplacingRecorded)
-    return 0;
-  ReplacingRecorded = true;
-  return FlushRunRecord();
 }
 
 int RecordCommit(const char *temporary) {
@@ -74,8 +64,10 @@ void CloseRunRecord(bool settled) {
     return;
   CloseHandle(RunRecordFile);
   RunRecordFile = INVALID_HANDLE_VALUE;
-  if (settled)
-    DeleteFileA(RunRecordPath);
+  // Gone from the disk before the run's last message: a cut after it must
+  // not bring the run back.
+  if (settled && DeleteFileA(RunRecordPath))
+    FlushFolderOf(RunRecordPath);
 }
 
 int ReadRunRecordFile(const char *path, RunRecordVisitor visit, void *context) {

@@ -18,18 +18,17 @@ int OpenRunRecord(const char *folder);
 // open (a pass run on its own) nothing is written and the result is 0.
 int AppendRunRecord(char kind, const char *path);
 
-// A file about to be moved to its backup. The first one of a run is flushed
-// to the disk before any file is moved, so that after a power cut the next
-// start knows that a run was under way.
-int RecordReplacing(const char *path);
+// Puts what was appended on the disk. 0, or -1 when the system failed.
+int FlushRunRecord();
 
 // The commit point (the new list complete in temporary) and its retraction:
 // both are flushed before the caller goes on.
 int RecordCommit(const char *temporary);
 int RecordAbandon();
 
-// Closes the record; removes its file when the run has settled, and keeps it
-// for the next start otherwise.
+// Closes the record; removes its file (and flushes the folder, so that the
+// removal is on the disk) when the run has settled, and keeps it for the
+// next start otherwise.
 void CloseRunRecord(bool settled);
 
 // Reads the record file at path and hands each record to visit, as

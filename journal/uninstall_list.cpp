@@ -10,6 +10,7 @@
 #include "common/failure_messages.h"
 #include "common/run_state.h"
 #include "common/text.h"
+#include "journal/durability.h"
 #include "journal/journal.h"
 #include "journal/run_record.h"
 #include "journal/uninstall_codec.h"
@@ -133,8 +134,13 @@ static bool OpenForRewrite(const char *path, HANDLE *existing) {
 }
 
 // A new, uniquely named file in TARGETDIR, so that the final rename stays on
-// one drive.
+// one drive: the one the run's plan named, when there is one.
 static HANDLE CreateTemporaryBeside(char temporary[MAX_PATH]) {
+  if (TakePlannedListTemporary(TARGETDIR, temporary, MAX_PATH)) {
+    HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+      return file;
+  }
   if (GetTempFileNameA(TARGETDIR, kTemporaryPrefix, 0, temporary) == 0)
     return INVALID_HANDLE_VALUE;
   HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr);
@@ -211,7 +217,7 @@ int SaveUninstallList(PassProgress *progress) {
   }
   char temporary[MAX_PATH];
   HANDLE file = CreateTemporaryBeside(temporary);
-  if (file != INVALID_HANDLE_VALUE && AppendRunRecord(kRecordListTemp, temporary) != 0) {
+  if (file != INVALID_HANDLE_VALUE && RecordChange(kRecordListTemp, temporary) != 0) {
     CloseHandle(file);
     DeleteFileA(temporary);
     file = INVALID_HANDLE_VALUE;
@@ -232,7 +238,11 @@ int SaveUninstallList(PassProgress *progress) {
       CloseHandle(existing);
     return 0;
   }
-  bool committed = WriteTemporary(file) && RecordCommit(temporary) == 0;
+  bool committed = WriteTemporary(file);
+  // The names the run made go to the disk before its commit point does.
+  if (committed)
+    FlushFolder(TARGETDIR);
+  committed = committed && RecordCommit(temporary) == 0;
   // The rename can't replace a file that is still open.
   if (existing != INVALID_HANDLE_VALUE)
     CloseHandle(existing);
