@@ -10,6 +10,9 @@
 # round's times are printed, then the best of each and the ratios, and the
 # peak working set of update.exe. UPD_BENCH_BEFORE=path/to/update.exe also
 # measures that build beside the current one (a before/after in one run).
+# UPD_BENCH_REPLACE=1 adds R: B's package over a data directory that holds
+# every file of B already, so that every file is replaced (update.exe and
+# the build before only).
 # Needs the build and its bench target (bench.sh makes both).
 source "$(dirname "${BASH_SOURCE[0]}")/wine-session.sh"
 
@@ -50,6 +53,10 @@ upd_bench_run() (
     mkdir -p "$data/pkg/$pkg"
     "$mkupdate" build "$data/src/$pkg" -o "$data/pkg/$pkg/UPDATE.DAT" >/dev/null
   done
+  if [ -n "${UPD_BENCH_REPLACE:-}" ]; then
+    mkdir -p "$data/pkg/R"
+    ln "$data/pkg/B/UPDATE.DAT" "$data/pkg/R/UPDATE.DAT"
+  fi
   mkdir -p "$data/pkg/A-nocheck"
   python3 "$helper" strip "$data/pkg/A/UPDATE.DAT" "$data/pkg/A-nocheck/UPDATE.DAT"
   "$mkupdate" list "$data/pkg/A-nocheck/UPDATE.DAT" | grep -qx 'data check: none' ||
@@ -69,16 +76,18 @@ upd_bench_run() (
 
   now() { date +%s.%N; }
   # Every measure starts on an empty target with nothing left to write back.
-  fresh_game() {
+  # R's data directory holds every file of B already.
+  fresh_game() { # [package]
     rm -rf "$data/game" "$data/copy" "$data/cp"
     mkdir -p "$data/game"
+    [ "${1:-}" != R ] || cp -r "$data/src/B/." "$data/game/"
     printf '\0' >"$data/game/uinst.dat"
     sync
   }
   # Prints "seconds peak_kib" of update.exe in the program folder.
-  measure_update() {
+  measure_update() { # program folder, package
     local line
-    fresh_game
+    fresh_game "$2"
     line=$(wine "$bench_dir/bench_run.exe" "$(winepath -w "$1")" | tr -d '\r')
     echo "$line" | awk '/^run/ { print $2, $5; found = 1 } END { if (!found) exit 1 }' ||
       { echo "bench-run: update.exe did not finish: $line" >&2; exit 1; }
@@ -114,18 +123,18 @@ upd_bench_run() (
     local pkg=$1 round=$2 out
     case $3 in
     update)
-      out=$(measure_update "$data/pkg/$pkg")
-      [ "$round" != 0 ] || check_copy "$data/src/$pkg" "$data/game"
+      out=$(measure_update "$data/pkg/$pkg" "$pkg")
+      [ "$round" != 0 ] || check_copy "$data/src/${pkg/R/B}" "$data/game"
       record "$pkg $round update $out"
       echo "update.exe ${out% *} s"
       ;;
     before)
-      out=$(measure_update "$data/pkg/$pkg/before")
+      out=$(measure_update "$data/pkg/$pkg/before" "$pkg")
       record "$pkg $round before $out"
       echo "before ${out% *} s"
       ;;
     nocheck)
-      out=$(measure_update "$data/pkg/A-nocheck")
+      out=$(measure_update "$data/pkg/A-nocheck" A)
       record "A $round nocheck $out"
       echo "update.exe without data check ${out% *} s"
       ;;
@@ -146,9 +155,11 @@ upd_bench_run() (
 
   # The order turns by one each round, so that no contender always follows
   # the same one: the disk's state after a large delete favours some slots.
+  [ -z "${UPD_BENCH_REPLACE:-}" ] || packages="$packages R"
   for round in $(seq 0 "$rounds"); do
     for pkg in $packages; do
       contenders="update copier cp"
+      [ "$pkg" != R ] || contenders="update"
       [ -z "$before" ] || contenders="$contenders before"
       [ "$pkg" != A ] || contenders="$contenders nocheck"
       read -r -a list <<<"$contenders"
