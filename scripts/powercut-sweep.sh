@@ -18,36 +18,14 @@ if [ -z "${UPD_POWERCUT_NO_BUILD:-}" ]; then
   bash "$root/scripts/bootstrap.sh"
   bash "$root/scripts/build.sh" >/dev/null
 fi
-source "$root/scripts/lib/wine-env.sh"
-simulator=$UPD_BUILD_DIR/native/tests/powercut/powercut_fs
-[ -x "$simulator" ] || { echo "powercut-sweep: $simulator is not built (libfuse3-dev missing?)" >&2; exit 1; }
-work=$UPD_BUILD_DIR/powercut
-mountpoint -q "$work/mnt" 2>/dev/null && fusermount3 -u "$work/mnt"
-rm -rf "$work/disk" "$work/store"
-mkdir -p "$work/disk" "$work/mnt"
+source "$root/scripts/lib/wine-session.sh"
+source "$root/scripts/lib/powercut.sh"
 flags=()
 [ -z "${UPD_POWERCUT_STRICT:-}" ] || flags+=(--strict)
-"$simulator" "${flags[@]}" "$work/disk" "$work/store" "$work/mnt" -f -s >"$work/simulator.log" 2>&1 &
-simulator_pid=$!
-for _ in $(seq 200); do
-  mountpoint -q "$work/mnt" && break
-  sleep 0.1
-done
-mountpoint -q "$work/mnt" || { echo "powercut-sweep: the simulator did not mount" >&2; cat "$work/simulator.log" >&2; exit 1; }
-
-source "$root/scripts/lib/wine-session.sh"
-upd_want_fixed_drive p "$work/mnt"
+upd_mount_powercut "${flags[@]}"
 upd_start_session
-# Wine's processes, then the simulator: the session's end waits for every
-# child, the simulator's for every file open on it.
-stop_all() {
-  wineserver -k >/dev/null 2>&1 || true
-  fusermount3 -u "$work/mnt" 2>/dev/null || true
-  wait "$simulator_pid" 2>/dev/null || true
-  upd_stop_session
-}
-trap stop_all EXIT
-export UPD_POWERCUT_DRIVE='p:' UPD_POWERCUT_POINTS=${UPD_POWERCUT_POINTS:-100} UPD_POWERCUT_CALL_POINTS=${UPD_POWERCUT_CALL_POINTS:-45}
+trap 'upd_unmount_powercut; upd_stop_session' EXIT
+export UPD_POWERCUT_POINTS=${UPD_POWERCUT_POINTS:-100} UPD_POWERCUT_CALL_POINTS=${UPD_POWERCUT_CALL_POINTS:-45}
 # timeout runs a program, not the wine function of lib/wine-env.sh: name the loader.
 timeout 3600 "$UPD_WINE" "$UPD_WIN_TREE/tests/e2e/e2e_test_powercut_e2e.exe" | tr -d '\r' |
   grep -a -v -E '^\[|^Note|^Running'
