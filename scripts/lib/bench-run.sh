@@ -10,9 +10,9 @@
 # round's times are printed, then the best of each and the ratios, and the
 # peak working set of update.exe. UPD_BENCH_BEFORE=path/to/update.exe also
 # measures that build beside the current one (a before/after in one run).
-# UPD_BENCH_REPLACE=1 adds R: B's package over a data directory that holds
-# every file of B already, so that every file is replaced (update.exe and
-# the build before only).
+# UPD_BENCH_PACKAGES picks the packages (default "A B C"); R is B's package
+# over a data directory that holds every file of B already, so that every
+# file is replaced (update.exe and the build before only).
 # Needs the build and its bench target (bench.sh makes both).
 source "$(dirname "${BASH_SOURCE[0]}")/wine-session.sh"
 
@@ -48,12 +48,12 @@ upd_bench_run() (
 
   echo "bench-run: making the data"
   python3 "$helper" make "$data/src"
-  packages="A B C"
-  for pkg in $packages; do
+  packages=${UPD_BENCH_PACKAGES:-A B C}
+  for pkg in A B C; do
     mkdir -p "$data/pkg/$pkg"
     "$mkupdate" build "$data/src/$pkg" -o "$data/pkg/$pkg/UPDATE.DAT" >/dev/null
   done
-  if [ -n "${UPD_BENCH_REPLACE:-}" ]; then
+  if [[ " $packages " == *" R "* ]]; then
     mkdir -p "$data/pkg/R"
     ln "$data/pkg/B/UPDATE.DAT" "$data/pkg/R/UPDATE.DAT"
   fi
@@ -155,7 +155,6 @@ upd_bench_run() (
 
   # The order turns by one each round, so that no contender always follows
   # the same one: the disk's state after a large delete favours some slots.
-  [ -z "${UPD_BENCH_REPLACE:-}" ] || packages="$packages R"
   for round in $(seq 0 "$rounds"); do
     for pkg in $packages; do
       contenders="update copier cp"
