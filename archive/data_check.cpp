@@ -18,6 +18,8 @@ const char *DescribeDataCheck(DataCheckResult result) {
     return "no data check";
   case kDataCheckValid:
     return "data check present";
+  case kDataCheckBadMagic:
+    return "the data check block is damaged (its magic is wrong)";
   case kDataCheckWrongVersion:
     return "the data check block has an unknown version";
   case kDataCheckWrongCount:
@@ -30,17 +32,32 @@ const char *DescribeDataCheck(DataCheckResult result) {
   return "unknown data check result";
 }
 
-size_t DataCheckBytes(int32_t count) {
-  // Kept under half of SIZE_MAX so that callers may add a byte or two.
-  const size_t limit = SIZE_MAX / 2;
-  if (count <= 0 ||
-      static_cast<uint64_t>(count) > (limit - kDataCheckHeaderBytes - kSelfHashBytes) / kDataCheckHashBytes)
-    return 0;
-  return kDataCheckHeaderBytes + static_cast<size_t>(count) * kDataCheckHashBytes + kSelfHashBytes;
+// Hashes after the header: one per entry, then the directory's in version 2.
+static uint64_t HashesAfterHeader(int32_t count, uint32_t version) {
+  return static_cast<uint64_t>(count) + (version == kDataCheckVersion ? 1 : 0);
 }
 
-bool HasDataCheckMagic(const unsigned char *bytes, size_t length) {
-  return length >= kDataCheckMagicBytes && std::memcmp(bytes, kDataCheckMagic, kDataCheckMagicBytes) == 0;
+size_t DataCheckBytesOfVersion(int32_t count, uint32_t version) {
+  // Kept under half of SIZE_MAX so that callers may add a byte or two.
+  const size_t limit = SIZE_MAX / 2;
+  if (count <= 0 || (version != kDataCheckVersion && version != kDataCheckVersionNoDirectory))
+    return 0;
+  uint64_t hashes = HashesAfterHeader(count, version);
+  if (hashes > (limit - kDataCheckHeaderBytes - kSelfHashBytes) / kDataCheckHashBytes)
+    return 0;
+  return kDataCheckHeaderBytes + static_cast<size_t>(hashes) * kDataCheckHashBytes + kSelfHashBytes;
+}
+
+size_t DataCheckBytes(int32_t count) { return DataCheckBytesOfVersion(count, kDataCheckVersion); }
+
+uint32_t DataCheckVersionOfLength(uint64_t gap, int32_t count) {
+  for (uint32_t version :
+       {static_cast<uint32_t>(kDataCheckVersion), static_cast<uint32_t>(kDataCheckVersionNoDirectory)}) {
+    size_t bytes = DataCheckBytesOfVersion(count, version);
+    if (bytes != 0 && gap == bytes)
+      return version;
+  }
+  return 0;
 }
 
 static void WriteLe64(unsigned char *bytes, uint64_t value) {
@@ -52,7 +69,8 @@ static uint64_t ReadLe64(const unsigned char *bytes) {
   return static_cast<uint64_t>(ReadLe32(bytes + 4)) << 32 | ReadLe32(bytes);
 }
 
-size_t EncodeDataCheck(const uint64_t *hashes, int32_t count, unsigned char *out, size_t capacity) {
+size_t EncodeDataCheck(const uint64_t *hashes, int32_t count, uint64_t directory_hash, unsigned char *out,
+                       size_t capacity) {
   size_t total = DataCheckBytes(count);
   if (total == 0 || total > capacity)
     return 0;
@@ -62,27 +80,33 @@ size_t EncodeDataCheck(const uint64_t *hashes, int32_t count, unsigned char *out
   unsigned char *at = out + kDataCheckHeaderBytes;
   for (int32_t n = 0; n < count; ++n, at += kDataCheckHashBytes)
     WriteLe64(at, hashes[n]);
-  WriteLe64(at, HashBytes(out, total - kSelfHashBytes));
+  WriteLe64(at, directory_hash);
+  WriteLe64(at + kDataCheckHashBytes, HashBytes(out, total - kSelfHashBytes));
   return total;
 }
 
-DataCheckResult DecodeDataCheck(const unsigned char *bytes, size_t length, int32_t count, uint64_t *hashes) {
-  if (!HasDataCheckMagic(bytes, length))
-    return kDataCheckAbsent;
-  if (length < kDataCheckHeaderBytes)
+DataCheckResult DecodeDataCheck(const unsigned char *bytes, size_t length, int32_t count, uint64_t *hashes,
+                                DataCheckContents *contents) {
+  uint32_t version = DataCheckVersionOfLength(length, count);
+  if (version == 0)
     return kDataCheckWrongLength;
-  if (ReadLe32(bytes + 4) != kDataCheckVersion)
+  if (std::memcmp(bytes, kDataCheckMagic, kDataCheckMagicBytes) != 0)
+    return kDataCheckBadMagic;
+  if (ReadLe32(bytes + 4) != version)
     return kDataCheckWrongVersion;
-  if (count <= 0 || ReadLe32(bytes + 8) != static_cast<uint32_t>(count))
+  if (ReadLe32(bytes + 8) != static_cast<uint32_t>(count))
     return kDataCheckWrongCount;
-  size_t total = DataCheckBytes(count);
-  if (total == 0 || length != total)
-    return kDataCheckWrongLength;
-  if (ReadLe64(bytes + total - kSelfHashBytes) != HashBytes(bytes, total - kSelfHashBytes))
+  if (ReadLe64(bytes + length - kSelfHashBytes) != HashBytes(bytes, length - kSelfHashBytes))
     return kDataCheckBadSelfHash;
+  const unsigned char *at = bytes + kDataCheckHeaderBytes;
   if (hashes) {
     for (int32_t n = 0; n < count; ++n)
-      hashes[n] = ReadLe64(bytes + kDataCheckHeaderBytes + static_cast<size_t>(n) * kDataCheckHashBytes);
+      hashes[n] = ReadLe64(at + static_cast<size_t>(n) * kDataCheckHashBytes);
+  }
+  if (contents) {
+    contents->covers_directory = version == kDataCheckVersion;
+    contents->directory_hash =
+        contents->covers_directory ? ReadLe64(at + static_cast<size_t>(count) * kDataCheckHashBytes) : 0;
   }
   return kDataCheckValid;
 }

@@ -5,8 +5,6 @@
 
 #include <shlwapi.h>
 
-#include <cstring>
-
 #include "archive/hash.h"
 #include "archive/loader.h"
 #include "archive/progress_math.h"
@@ -101,11 +99,12 @@ static HANDLE ReplaceExistingFile(const char *path, const char *backup) {
 }
 
 // Journals the change just made; a created file is also named in the run
-// record (a replaced one was named before it moved).
-static int JournalFileChange(const char *path, int32_t action) {
+// record unless it was named before the create (a replaced one was named
+// before it moved).
+static int JournalFileChange(const char *path, int32_t action, bool named) {
   if (JournalAppend("F", path, action) != 0)
     return -1;
-  return action == kJournalCreated ? RecordChange(kRecordCreated, path) : 0;
+  return action == kJournalCreated && !named ? RecordChange(kRecordCreated, path) : 0;
 }
 
 // Copies the entry's bytes in chunks, moving the bar and pumping messages
@@ -158,6 +157,14 @@ int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE packa
   CopyText(backup, sizeof backup, path);
   const char *backup_name = BackupPathOf(backup);
   int32_t action = kJournalCreated;
+  // A file that is not there is named in the run record before it is made:
+  // a kill right after the create must not leave a file the next start does
+  // not know of. One that is there is the player's: never named as created.
+  bool named = GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES;
+  if (named && RecordChange(kRecordCreated, path) != 0) {
+    ReportWriteFailure(kCreateFailed, path);
+    return -1;
+  }
   HANDLE file = CreateNewFile(path);
   if (file == INVALID_HANDLE_VALUE) {
     file = ReplaceExistingFile(path, backup_name);
@@ -165,7 +172,7 @@ int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE packa
       return -1;
     action = kJournalReplaced;
   }
-  if (JournalFileChange(path, action) != 0) {
+  if (JournalFileChange(path, action, named) != 0) {
     // The rollback could not see this change: undo it here.
     CloseHandle(file);
     DeleteFileA(path);
@@ -177,26 +184,6 @@ int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE packa
   int result = CopyEntryData(progress, entry, package, file, path, expected_hash);
   CloseHandle(file);
   return result;
-}
-
-// The folder part of the last entry whose folders were made or found.
-struct EnsuredFolder {
-  char name[kEntryNameBytes];
-  long length = -1; // none yet
-};
-
-// Entries come grouped by folder: the folders of an entry in the same folder
-// as the one before need no second look (under Wine, a round trip each).
-static int EnsureFolderOnce(EnsuredFolder *folder, const ArchiveEntry &entry) {
-  long separator = FindLastSeparator(entry.name);
-  long length = separator < 0 ? 0 : separator;
-  if (length == folder->length && std::memcmp(folder->name, entry.name, static_cast<size_t>(length)) == 0)
-    return 0;
-  if (EnsureEntryDirectories(entry) != 0)
-    return -1;
-  std::memcpy(folder->name, entry.name, static_cast<size_t>(length));
-  folder->length = length;
-  return 0;
 }
 
 // Every file written goes to the disk before the run can commit: written
@@ -226,11 +213,10 @@ int ExtractAll(PassProgress *progress) {
     return 0;
   }
   ArchiveEntry entry;
-  EnsuredFolder folder;
   for (int32_t n = 0; InstallStatus == kStatusRunning && GetArchiveEntry(n, &entry) == n; ++n) {
     uint64_t hash = 0;
     const uint64_t *expected_hash = GetEntryHash(n, &hash) ? &hash : nullptr;
-    if (EnsureFolderOnce(&folder, entry) != 0 || ExtractEntry(progress, entry, package, expected_hash) != 0)
+    if (EnsureEntryDirectories(entry) != 0 || ExtractEntry(progress, entry, package, expected_hash) != 0)
       break;
   }
   CloseHandle(package);

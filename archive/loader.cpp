@@ -13,7 +13,6 @@ const char kPackageFileName[] = "UPDATE.DAT";
 static ArchiveEntry *ArchiveDirectory = nullptr;
 static uint64_t *ArchiveHashes = nullptr; // nullptr: the package has no data check
 static int32_t ArchiveCount = 0;
-static int64_t ArchiveSizeFigure = -1;
 static PackageError LastError = kPackageOk;
 
 int BuildPackagePath(char *dest, size_t capacity, const char *source_folder) {
@@ -97,7 +96,5 @@ bool GetEntryHash(int32_t n, uint64_t *hash) {
   *hash = ArchiveHashes[n];
   return true;
 }
-
-int64_t ArchiveSizeKiB() { return SizeFigureKiB(ArchiveSizeFigure); }
 
 PackageError LastPackageError() { return LastError; }

@@ -22,9 +22,6 @@ int32_t GetArchiveEntry(int32_t n, ArchiveEntry *entry);
 // package carries no data check or n is not below the count.
 bool GetEntryHash(int32_t n, uint64_t *hash);
 
-// The package size figure in KiB (the file size less 4, divided by 1024).
-int64_t ArchiveSizeKiB();
-
 // Joins a folder with UPDATE.DAT. 0, or -1 when the folder is empty or the
 // path does not fit.
 int BuildPackagePath(char *dest, size_t capacity, const char *source_folder);

@@ -10,7 +10,11 @@
 #include <vector>
 
 #include "archive/data_check.h"
+#include "archive/hash.h"
 #include "common/cp932.h"
+#include "common/owned.h"
+#include "common/name_fold.h"
+#include "journal/run_record_format.h"
 
 const char *DescribePackageError(PackageError error) {
   switch (error) {
@@ -34,7 +38,9 @@ const char *DescribePackageError(PackageError error) {
     return "an entry name is unsafe (absolute, drive, ':', '/', an empty component, one ending in '.' or a space, "
            "or a device name)";
   case kPackageBackupNameClash:
-    return "one entry is named as another's backup (\"X\" and \"X_old\")";
+    return "one entry is named as another's backup (\"X\" and \"X_old\", compared as Windows compares names)";
+  case kPackageReservedName:
+    return "an entry at the top level is named update.run, the installer's own run record";
   case kPackageBadDataCheck:
     return "the data check block after the directory is malformed, damaged or unreadable";
   }
@@ -139,25 +145,20 @@ bool IsSafeEntryName(const char *name, size_t length) {
   return !IsUnsafeComponent(name + component_start, length - component_start);
 }
 
-std::string FoldAsciiCase(const char *name) {
-  std::string folded(name);
-  for (size_t i = 0; i < folded.size(); ++i) {
-    if (IsLeadByte932(static_cast<unsigned char>(folded[i])))
-      ++i;
-    else
-      folded[i] = AsciiUpper(folded[i]);
-  }
-  return folded;
-}
-
 PackageError CheckBackupNameClashes(const char *const *names, int32_t count, int32_t *bad_entry) {
+  const std::string record = FoldNameCase(kRunRecordFileName);
   std::vector<std::pair<std::string, int32_t>> folded;
   folded.reserve(static_cast<size_t>(count));
-  for (int32_t n = 0; n < count; ++n)
-    folded.emplace_back(FoldAsciiCase(names[n]), n);
+  for (int32_t n = 0; n < count; ++n) {
+    folded.emplace_back(FoldNameCase(names[n]), n);
+    if (folded.back().first == record) {
+      *bad_entry = n;
+      return kPackageReservedName;
+    }
+  }
   std::sort(folded.begin(), folded.end());
   for (int32_t n = 0; n < count; ++n) {
-    std::pair<std::string, int32_t> backup(FoldAsciiCase(names[n]) + "_OLD", -1);
+    std::pair<std::string, int32_t> backup(FoldNameCase(names[n]) + "_OLD", -1);
     auto found = std::lower_bound(folded.begin(), folded.end(), backup);
     if (found != folded.end() && found->first == backup.first) {
       *bad_entry = std::max(n, found->second);
@@ -278,42 +279,63 @@ static uint64_t BytesLeftInStream(const ByteStream &stream) {
   return stream.remaining + (stream.length - stream.position);
 }
 
-// Reads what follows the directory and decodes it as a data check block. On
-// success *hashes is a new array of count hashes, or nullptr when there is no
-// block. Only a gap that starts with the magic is read past its first bytes,
-// so packages without a block cost what they always did.
-static PackageError ReadDataCheck(ByteStream *stream, int32_t count, uint64_t **hashes) {
-  *hashes = nullptr;
-  uint64_t gap = BytesLeftInStream(*stream);
-  unsigned char head[kDataCheckMagicBytes];
-  size_t head_bytes = gap < sizeof head ? static_cast<size_t>(gap) : sizeof head;
-  if (!TakeBytes(stream, head, head_bytes))
-    return kPackageBadDataCheck;
-  if (!HasDataCheckMagic(head, head_bytes))
+// True when some entry's data lies in [start, end).
+static bool AnyEntryDataIn(const ArchiveEntry *entries, int32_t count, uint64_t start, uint64_t end) {
+  for (int32_t n = 0; n < count; ++n) {
+    uint64_t offset = EntryDataOffset(entries[n]);
+    if (entries[n].size > 0 && offset < end && offset + entries[n].size > start)
+      return true;
+  }
+  return false;
+}
+
+// XXH3-64 of length bytes of the source from offset, read through buffer.
+static bool HashSourceBytes(const PackageSource &source, uint64_t offset, uint64_t length, unsigned char *buffer,
+                            size_t capacity, uint64_t *hash) {
+  DataHasher hasher;
+  InitDataHasher(&hasher);
+  while (length > 0) {
+    size_t want = length < capacity ? static_cast<size_t>(length) : capacity;
+    if (source.read_at(source.context, offset, buffer, want) != want)
+      return false;
+    UpdateDataHasher(&hasher, buffer, want);
+    offset += want;
+    length -= want;
+  }
+  *hash = DataHasherDigest(&hasher);
+  return true;
+}
+
+// Where the directory lies and what follows it, up to the trailer.
+struct DirectorySpan {
+  uint64_t offset;
+  uint64_t length;
+  uint64_t gap;
+};
+
+// Decodes the bytes after the directory as a data check block when their
+// place and length make them one (archive/data_check.h). On success *hashes
+// is a new array of count hashes, or nullptr when there is no block.
+static PackageError ReadDataCheck(const PackageSource &source, const DirectorySpan &span, ByteStream *stream,
+                                  const ArchiveEntry *entries, int32_t count, MallocPtr<uint64_t> *hashes) {
+  uint64_t gap_start = span.offset + span.length;
+  if (DataCheckVersionOfLength(span.gap, count) == 0 || AnyEntryDataIn(entries, count, gap_start, gap_start + span.gap))
     return kPackageOk;
-  size_t block_bytes = DataCheckBytes(count);
-  if (block_bytes == 0)
+  size_t block_bytes = static_cast<size_t>(span.gap);
+  MallocPtr<unsigned char> block = MallocArray<unsigned char>(block_bytes);
+  MallocPtr<uint64_t> decoded = MallocArray<uint64_t>(static_cast<size_t>(count));
+  if (!block || !decoded)
+    return kPackageNoMemory;
+  DataCheckContents contents;
+  if (!TakeBytes(stream, block.get(), block_bytes) ||
+      DecodeDataCheck(block.get(), block_bytes, count, decoded.get(), &contents) != kDataCheckValid)
     return kPackageBadDataCheck;
-  // A gap longer than the block has the wrong length whatever lies further:
-  // one byte more than a block is enough to say so.
-  size_t take = gap > block_bytes ? block_bytes + 1 : static_cast<size_t>(gap);
-  unsigned char *block = static_cast<unsigned char *>(std::malloc(take));
-  uint64_t *decoded = static_cast<uint64_t *>(std::malloc(static_cast<size_t>(count) * sizeof(uint64_t)));
-  PackageError error = kPackageOk;
-  if (block == nullptr || decoded == nullptr) {
-    error = kPackageNoMemory;
-  } else {
-    std::memcpy(block, head, head_bytes);
-    if (!TakeBytes(stream, block + head_bytes, take - head_bytes) ||
-        DecodeDataCheck(block, take, count, decoded) != kDataCheckValid)
-      error = kPackageBadDataCheck;
-  }
-  std::free(block);
-  if (error != kPackageOk) {
-    std::free(decoded);
-    return error;
-  }
-  *hashes = decoded;
+  uint64_t directory_hash = 0;
+  if (contents.covers_directory &&
+      (!HashSourceBytes(source, span.offset, span.length, stream->buffer, stream->capacity, &directory_hash) ||
+       directory_hash != contents.directory_hash))
+    return kPackageBadDataCheck;
+  *hashes = std::move(decoded);
   return kPackageOk;
 }
 
@@ -331,34 +353,28 @@ PackageError ReadPackageDirectory(const PackageSource &source, ArchiveEntry **en
   PackageError error = CheckTrailer(trailer, source.file_size, &directory_bytes);
   if (error != kPackageOk)
     return error;
-  size_t array_bytes = DirectoryArrayBytes(trailer.count);
-  ArchiveEntry *entries = array_bytes ? static_cast<ArchiveEntry *>(std::malloc(array_bytes)) : nullptr;
-  unsigned char *read_ahead = static_cast<unsigned char *>(std::malloc(kDirectoryReadAheadBytes));
-  if (entries == nullptr || read_ahead == nullptr) {
-    std::free(entries);
-    std::free(read_ahead);
+  MallocPtr<ArchiveEntry> entries =
+      MallocArray<ArchiveEntry>(trailer.count > 0 ? static_cast<size_t>(trailer.count) : 0);
+  MallocPtr<unsigned char> read_ahead = MallocArray<unsigned char>(kDirectoryReadAheadBytes);
+  if (!entries || !read_ahead)
     return kPackageNoMemory;
-  }
   SourceCursor cursor{&source, trailer.directory_offset};
   ByteStream stream;
-  InitByteStream(&stream, FillFromSource, &cursor, read_ahead, kDirectoryReadAheadBytes, directory_bytes);
-  error = DecodeDirectory(&stream, trailer.count, entries, bad_entry);
-  uint64_t *hashes = nullptr;
-  if (error == kPackageOk)
-    error = ReadDataCheck(&stream, trailer.count, &hashes);
-  std::free(read_ahead);
-  if (error == kPackageOk)
-    error = CheckEntryNamePairs(entries, trailer.count, bad_entry);
-  if (error != kPackageOk) {
-    std::free(entries);
-    std::free(hashes);
+  InitByteStream(&stream, FillFromSource, &cursor, read_ahead.get(), kDirectoryReadAheadBytes, directory_bytes);
+  error = DecodeDirectory(&stream, trailer.count, entries.get(), bad_entry);
+  if (error != kPackageOk)
     return error;
-  }
-  *entries_out = entries;
+  uint64_t gap = BytesLeftInStream(stream);
+  DirectorySpan span{trailer.directory_offset, directory_bytes - gap, gap};
+  MallocPtr<uint64_t> hashes;
+  error = ReadDataCheck(source, span, &stream, entries.get(), trailer.count, &hashes);
+  if (error == kPackageOk)
+    error = CheckEntryNamePairs(entries.get(), trailer.count, bad_entry);
+  if (error != kPackageOk)
+    return error;
+  *entries_out = entries.release();
   *count_out = trailer.count;
   if (hashes_out)
-    *hashes_out = hashes;
-  else
-    std::free(hashes);
+    *hashes_out = hashes.release();
   return kPackageOk;
 }

@@ -46,6 +46,7 @@ enum PackageError {
   kPackageNoMemory,         // no room for the entry array
   kPackageUnsafeName,       // an entry name that could leave the destination
   kPackageBackupNameClash,  // one entry is named as another's backup ("X" and "X_old")
+  kPackageReservedName,     // a top-level entry named as the run record, "update.run"
   kPackageBadDataCheck,     // a data check block that is malformed, damaged or unreadable
 };
 
@@ -75,13 +76,12 @@ PackageError CheckTrailer(const PackageTrailer &trailer, uint64_t file_size, uin
 // followed by a valid trail byte.
 bool IsSafeEntryName(const char *name, size_t length);
 
-// The name with its ASCII letters upper-cased, as Windows compares names;
-// trail bytes of double-byte characters are kept, as they are no letters.
-std::string FoldAsciiCase(const char *name);
-
 // Finds an entry named as the backup of another ("X" and "X_old", compared
-// without regard to ASCII case): finishing would delete it as that backup.
-// kPackageOk, or kPackageBackupNameClash with *bad_entry the later of the two.
+// as Windows compares names, full-width letters included): finishing would
+// delete it as that backup; and a top-level entry named as the run record
+// ("update.run" in any case), which the run keeps open beside the files.
+// kPackageOk, or kPackageBackupNameClash with *bad_entry the later of the two,
+// or kPackageReservedName with *bad_entry that entry.
 PackageError CheckBackupNameClashes(const char *const *names, int32_t count, int32_t *bad_entry);
 
 // A sequential source of directory bytes with a read-ahead buffer, so that

@@ -1,9 +1,11 @@
-// Where the whole run's time goes: the steps of the run after the start
-// button, as driver/run.cpp takes them, each timed on its own, with the
-// passes' progress calls timed apart (the per-chunk bar and message pump).
-// Extracts UPDATE.DAT of a folder into a target folder with the program's
-// own windows. Run twice on one target: the second run replaces every file,
-// so its finishing flushes them and deletes their backups.
+// Where the whole run's time goes: the steps after the start button through
+// the driver's own functions (RunInstall under the progress window, then
+// SettleOutcome with its wait window and final message), each timed, and
+// the per-entry duties of the run measured apart on the same folder: the
+// folder check of every entry, the bar move and the pump of every chunk,
+// the finishing pump of every record and the wait window itself. Run twice
+// on one target: the second run replaces every file, so its finishing
+// flushes them and deletes their backups.
 #include <windows.h>
 
 #include <cstdio>
@@ -13,61 +15,18 @@
 #include "archive/loader.h"
 #include "common/run_state.h"
 #include "common/text.h"
+#include "driver/run.h"
 #include "journal/journal.h"
-#include "journal/journal_passes.h"
-#include "journal/run_record.h"
 #include "journal/uninstall_list.h"
 #include "ui/progress_dialog.h"
 #include "ui/resources/resource_ids.h"
+#include "ui/window_helpers.h"
 
 static double Now() {
   LARGE_INTEGER now, frequency;
   QueryPerformanceCounter(&now);
   QueryPerformanceFrequency(&frequency);
   return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-// The window's progress, with the time spent in each call added up.
-class TimedProgress : public PassProgress {
-public:
-  void Wrap(PassProgress *inner) { inner_ = inner; }
-  void ShowPercent(int32_t percent) override {
-    double start = Now();
-    inner_->ShowPercent(percent);
-    double spent = Now() - start;
-    show_seconds += spent;
-    ++show_calls;
-    if (percent != last_percent_) {
-      moved_seconds += spent;
-      ++moved_calls;
-    }
-    last_percent_ = percent;
-  }
-  void Pump() override {
-    double start = Now();
-    inner_->Pump();
-    pump_seconds += Now() - start;
-    ++pump_calls;
-  }
-  double show_seconds = 0, pump_seconds = 0, moved_seconds = 0;
-  long show_calls = 0, pump_calls = 0, moved_calls = 0;
-
-private:
-  PassProgress *inner_ = nullptr;
-  int32_t last_percent_ = -1;
-};
-
-// The passes' progress calls, and when the copy ended; read once the
-// passes have returned.
-static TimedProgress PassProgressTimes;
-static double ExtractedAt;
-
-static void TimedPasses(PassProgress *inner) {
-  PassProgressTimes.Wrap(inner);
-  ExtractAll(&PassProgressTimes);
-  ExtractedAt = Now();
-  if (InstallStatus == kStatusRunning)
-    SaveUninstallList(&PassProgressTimes);
 }
 
 // XXH3 over the package's bytes in memory, 1 MiB at a time: the data
@@ -86,12 +45,21 @@ static double HashSeconds(uint64_t bytes) {
   return Now() - start;
 }
 
-static uint64_t PackageDataBytes() {
-  uint64_t total = 0;
+struct PackageFigures {
+  uint64_t bytes = 0;
+  long entries = 0;
+  long chunks = 0;
+};
+
+static PackageFigures MeasurePackage() {
+  PackageFigures figures;
   ArchiveEntry entry;
-  for (int32_t n = 0; GetArchiveEntry(n, &entry) == n; ++n)
-    total += entry.size;
-  return total;
+  for (int32_t n = 0; GetArchiveEntry(n, &entry) == n; ++n) {
+    figures.bytes += entry.size;
+    figures.chunks += static_cast<long>((static_cast<uint64_t>(entry.size) + kCopyChunkBytes - 1) / kCopyChunkBytes);
+    ++figures.entries;
+  }
+  return figures;
 }
 
 // A message box that closes itself once it stands and has painted.
@@ -100,6 +68,49 @@ static VOID CALLBACK CloseBoxTimer(HWND, UINT, UINT_PTR timer, DWORD) {
   HWND box = GetActiveWindow();
   if (box != nullptr)
     PostMessageA(box, WM_COMMAND, IDOK, 0);
+}
+
+// The folder check every entry makes, once the folders exist: one look each.
+static double FolderChecksSeconds() {
+  double start = Now();
+  ArchiveEntry entry;
+  for (int32_t n = 0; GetArchiveEntry(n, &entry) == n; ++n)
+    EnsureEntryDirectories(entry);
+  return Now() - start;
+}
+
+// A bar move and a pump per chunk, on an idle progress window.
+static double ChunkDutiesSeconds(HINSTANCE instance, long chunks) {
+  HWND window = OpenProgressWindow(instance);
+  WindowProgress progress(window);
+  double start = Now();
+  for (long i = 0; i < chunks; ++i) {
+    progress.ShowPercent(static_cast<int32_t>(i * 100 / (chunks > 0 ? chunks : 1)));
+    progress.Pump();
+  }
+  double spent = Now() - start;
+  DestroyWindow(window);
+  return spent;
+}
+
+struct WaitWindowTimes {
+  double up = 0, pumps = 0, down = 0;
+};
+
+// The finishing wait window, and a pump per journal record.
+static WaitWindowTimes WaitWindowSeconds(HINSTANCE instance, long records) {
+  WaitWindowTimes times;
+  double t0 = Now();
+  HWND window = OpenStatusWindow(instance, IDD_FINISH_WAIT);
+  double t1 = Now();
+  for (long i = 0; i < records; ++i)
+    PumpMessages(window);
+  double t2 = Now();
+  DestroyWindow(window);
+  times.up = t1 - t0;
+  times.pumps = t2 - t1;
+  times.down = Now() - t2;
+  return times;
 }
 
 int main(int argc, char **argv) {
@@ -116,55 +127,34 @@ int main(int argc, char **argv) {
   }
   double t0 = Now();
   HWND window = OpenProgressWindow(instance);
-  ShowCopyingStatus(window);
   double t1 = Now();
-  if (OpenRunRecord(TARGETDIR) != 0)
-    return 1;
-  // As the driver runs them: on a worker thread beside the window, or on
-  // this thread with UPD_BENCH_SAME_THREAD set.
-  bool same_thread = GetEnvironmentVariableA("UPD_BENCH_SAME_THREAD", nullptr, 0) > 0;
-  if (same_thread || !RunBesideWindow(window, TimedPasses)) {
-    WindowProgress window_progress(window);
-    TimedPasses(&window_progress);
-  }
-  double t2 = ExtractedAt;
-  double t3 = Now();
-  const TimedProgress &progress = PassProgressTimes;
+  RunInstall(window);
+  double t2 = Now();
   DestroyWindow(window);
-  double t4 = Now();
-  // As the driver finishes: the wait window only when a backup waits.
-  bool replaced = JournalHasReplacedFiles();
-  HWND wait_window = replaced ? OpenStatusWindow(instance, IDD_FINISH_WAIT) : nullptr;
-  double t5 = Now();
-  WindowProgress wait_progress(wait_window);
-  int32_t left = replaced ? FinishJournal(&wait_progress) : 0;
-  double t6 = Now();
-  if (wait_window != nullptr)
-    DestroyWindow(wait_window);
-  CloseRunRecord(left == 0);
-  double t7 = Now();
-  SetTimer(nullptr, 0, 1, CloseBoxTimer);
-  MessageBoxA(nullptr, "bench", "bench", MB_ICONINFORMATION);
-  double t8 = Now();
+  double t3 = Now();
   if (InstallStatus != kStatusRunning) {
     std::fprintf(stderr, "bench_phases: the run failed: %s\n", ErrorDetail);
     return 1;
   }
-  uint64_t bytes = PackageDataBytes();
-  double ui = progress.show_seconds + progress.pump_seconds;
-  std::printf("entries %ld, %.0f MiB, total %.3f s\n", static_cast<long>(JournalCount()),
-              static_cast<double>(bytes) / 1048576.0, t8 - t0);
+  long records = static_cast<long>(JournalCount());
+  SetTimer(nullptr, 0, 1, CloseBoxTimer);
+  SettleOutcome(instance);
+  double t4 = Now();
+
+  PackageFigures package = MeasurePackage();
+  double folders = FolderChecksSeconds();
+  double chunk_duties = ChunkDutiesSeconds(instance, package.chunks);
+  WaitWindowTimes wait = WaitWindowSeconds(instance, records);
+  std::printf("entries %ld, %ld records, %.0f MiB, total %.3f s\n", package.entries, records,
+              static_cast<double>(package.bytes) / 1048576.0, t4 - t0);
   std::printf("  progress window up       %.3f s\n", t1 - t0);
-  std::printf("  extraction pass          %.3f s (bar %.3f s in %ld calls, %.3f s of it in the %ld that moved it;"
-              " pump %.3f s in %ld calls; the rest %.3f s)\n",
-              t2 - t1, progress.show_seconds, progress.show_calls, progress.moved_seconds, progress.moved_calls,
-              progress.pump_seconds, progress.pump_calls, t2 - t1 - ui);
-  std::printf("    of which XXH3 in memory %.3f s\n", HashSeconds(bytes));
-  std::printf("  uninstall list save      %.3f s (%s)\n", t3 - t2, same_thread ? "same thread" : "worker thread");
-  std::printf("  progress window down     %.3f s\n", t4 - t3);
-  std::printf("  finishing window up      %.3f s\n", t5 - t4);
-  std::printf("  finishing pass           %.3f s (%ld backups left)\n", t6 - t5, static_cast<long>(left));
-  std::printf("  finishing window down    %.3f s\n", t7 - t6);
-  std::printf("  final message box        %.3f s (up, painted, closed)\n", t8 - t7);
+  std::printf("  copy and list save       %.3f s (RunInstall)\n", t2 - t1);
+  std::printf("  progress window down     %.3f s\n", t3 - t2);
+  std::printf("  finishing and message    %.3f s (SettleOutcome)\n", t4 - t3);
+  std::printf("measured apart:\n");
+  std::printf("  folder check, %ld entries %.3f s\n", package.entries, folders);
+  std::printf("  bar and pump, %ld chunks  %.3f s\n", package.chunks, chunk_duties);
+  std::printf("  XXH3 in memory           %.3f s\n", HashSeconds(package.bytes));
+  std::printf("  wait window up %.3f s, %ld pumps %.3f s, down %.3f s\n", wait.up, records, wait.pumps, wait.down);
   return 0;
 }

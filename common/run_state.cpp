@@ -13,6 +13,7 @@ int ErrorKind = kErrorKindGeneral;
 char ErrorDetail[kDetailBytes];
 int OkPressed = 0;
 
+int64_t ArchiveSizeFigure = -1;
 int32_t ProgressKiB = 0;
 int CancelQuestionOpen = 0;
 
@@ -20,6 +21,8 @@ char WindowTitle[kTextBufferBytes];
 char SpaceText[kTextBufferBytes];
 char CachedDriveLetter = '@';
 uint32_t CachedFreeMiB = 0;
+
+int64_t ArchiveSizeKiB() { return ArchiveSizeFigure / 1024; }
 
 void ReportWriteFailure(const char *message_template, const char *path) {
   // A path is at most 259 bytes and the templates are short, so the detail
@@ -38,6 +41,7 @@ void ResetRunState() {
   ErrorKind = kErrorKindGeneral;
   ErrorDetail[0] = '\0';
   OkPressed = 0;
+  ArchiveSizeFigure = -1;
   ProgressKiB = 0;
   CancelQuestionOpen = 0;
   WindowTitle[0] = '\0';

@@ -24,6 +24,13 @@ extern int ErrorKind;
 extern char ErrorDetail[kDetailBytes];
 extern int OkPressed;
 
+// The package size figure: UPDATE.DAT's size less 4 (the position of its
+// count field), -1 while no package is loaded. The loader sets it; the
+// space the run needs and the progress percentage are reckoned from its KiB.
+extern int64_t ArchiveSizeFigure;
+// ArchiveSizeFigure / 1024, truncated toward zero (0 while none is loaded).
+int64_t ArchiveSizeKiB();
+
 // KiB copied so far in this run (each chunk rounded up to whole KiB).
 extern int32_t ProgressKiB;
 

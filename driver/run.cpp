@@ -36,22 +36,14 @@ static bool StartRunRecord() {
   return false;
 }
 
-static void CopyAndSaveList(PassProgress *progress) {
-  ExtractAll(progress);
-  if (InstallStatus == kStatusRunning)
-    SaveUninstallList(progress);
-}
-
 void RunInstall(HWND progress_window) {
   ShowCopyingStatus(progress_window);
   if (!StartRunRecord())
     return;
-  // The copy on a worker thread, the window kept by this one; on this
-  // thread alone when that can't be had.
-  if (RunBesideWindow(progress_window, CopyAndSaveList))
-    return;
   WindowProgress progress(progress_window);
-  CopyAndSaveList(&progress);
+  ExtractAll(&progress);
+  if (InstallStatus == kStatusRunning)
+    SaveUninstallList(&progress);
 }
 
 // The failure message composed from ErrorKind and ErrorDetail. A detail too
@@ -86,8 +78,14 @@ static void RollBack(HINSTANCE instance) {
   WindowProgress progress(wait_window);
   RollbackReport report;
   RollBackJournal(&progress, kRollbackRun, &report);
+  if (RestorePreviousList() != 0)
+    ++report.failures;
   if (wait_window)
     DestroyWindow(wait_window);
+  // What could not be undone stays in the record, and only that: the next
+  // start must not remove again what the player has put back since.
+  if (report.failures > 0)
+    RecordWhatIsLeft();
   CloseRunRecord(report.failures == 0);
   if (report.failures > 0) {
     char message[kDetailBytes];
@@ -97,14 +95,8 @@ static void RollBack(HINSTANCE instance) {
 }
 
 // Deletes the backups under the finishing wait window. One that can't be
-// deleted stays named in the run record, for the next start to delete. A
-// run that replaced nothing has no backup to wait for: its window would
-// only flash, at the cost of making and destroying it.
+// deleted stays named in the run record, for the next start to delete.
 static void Finish(HINSTANCE instance) {
-  if (!JournalHasReplacedFiles()) {
-    CloseRunRecord(true);
-    return;
-  }
   HWND wait_window = OpenStatusWindow(instance, IDD_FINISH_WAIT);
   WindowProgress progress(wait_window);
   int32_t left = FinishJournal(&progress);
@@ -113,7 +105,7 @@ static void Finish(HINSTANCE instance) {
   CloseRunRecord(left == 0);
 }
 
-static void SettleOutcome(HINSTANCE instance) {
+void SettleOutcome(HINSTANCE instance) {
   if (InstallStatus == kStatusRunning) {
     Finish(instance);
     ShowMessage(nullptr, kFinishedMessage, MB_ICONINFORMATION);
@@ -129,8 +121,8 @@ static void SettleOutcome(HINSTANCE instance) {
 }
 
 int RunUpdate(HINSTANCE instance) {
-  UpdateDestinationDisplay(nullptr, ArchiveSizeKiB());
-  RunConfirmDialog(instance, ArchiveSizeKiB());
+  UpdateDestinationDisplay(nullptr);
+  RunConfirmDialog(instance);
   if (OkPressed == 0)
     return 0;
   if (LoadUninstallList() != 0) {

@@ -7,6 +7,10 @@
 // while the progress window is up (nullptr: no window).
 void RunInstall(HWND progress_window);
 
+// Finishes or rolls back under the wait window, by InstallStatus, and
+// reports the outcome once.
+void SettleOutcome(HINSTANCE instance);
+
 // The second half of the program: from the confirmation dialog to the final
 // message. Returns 0 on every path.
 int RunUpdate(HINSTANCE instance);

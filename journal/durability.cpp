@@ -83,7 +83,7 @@ int PlanListTemporary(const char *folder) {
   return -1;
 }
 
-int FlushRunPlan() { return FlushRunRecord(); }
+int FlushRunPlan() { return FlushRunRecordToDisk(); }
 
 // Whether the plan named this change; each planned change answers once.
 static bool TakePlanned(char kind, const char *path) {
@@ -99,7 +99,7 @@ static bool TakePlanned(char kind, const char *path) {
 int RecordChange(char kind, const char *path) {
   if (TakePlanned(kind, path))
     return 0;
-  return AppendRunRecord(kind, path) == 0 ? FlushRunRecord() : -1;
+  return AppendRunRecord(kind, path) == 0 ? FlushRunRecordToDisk() : -1;
 }
 
 bool TakePlannedListTemporary(const char *folder, char *dest, size_t capacity) {

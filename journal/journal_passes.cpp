@@ -87,13 +87,12 @@ bool JournalHasReplacedFiles() {
 int32_t FinishJournal(PassProgress *progress) {
   int32_t left = 0;
   for (int32_t i = 0; i < JournalCount(); ++i) {
+    PumpProgress(progress);
     const JournalRecord &record = JournalAt(i);
     // Only replaced files have a backup of this run; a file named like the
     // backup of a created file was there before and is not ours to delete.
-    // The others cost no time, so they are passed over without a pump.
     if (!IsFileRecord(record, kJournalReplaced))
       continue;
-    PumpProgress(progress);
     char backup[kPathBytes];
     if (CopyText(backup, sizeof backup, record.path) != 0 || BackupPathOf(backup) == nullptr)
       continue;

@@ -6,15 +6,25 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/cp932.h"
 #include "common/run_state.h"
 #include "common/text.h"
 #include "journal/durability.h"
+#include "journal/journal.h"
+#include "journal/record_seal.h"
 
-// Larger files are no record of ours: a run of 20 000 entries writes ~2 MiB.
+// Larger files are no record of ours: a run of 20 000 entries writes ~3 MiB.
 enum { kLargestRunRecordBytes = 256 * 1024 * 1024 };
 
 static HANDLE RunRecordFile = INVALID_HANDLE_VALUE;
 static char RunRecordPath[kPathBytes];
+static char RunRecordFolder[kPathBytes];
+static RecordSeal Seal;
+static unsigned char RunId[kRunIdBytes];
+static unsigned char Chain[kRecordTagBytes];
+// The list's files named in the record, for what is left after an undo.
+static char ListTemporary[kPathBytes];
+static char PreviousList[kPathBytes];
 
 int BuildRunRecordPath(char *dest, size_t capacity, const char *folder) {
   return JoinPath(dest, capacity, folder, kRunRecordFileName);
@@ -25,29 +35,94 @@ static bool WriteAllTo(HANDLE file, const void *bytes, DWORD count) {
   return WriteFile(file, bytes, count, &written, nullptr) && written == count;
 }
 
+// Cuts the record to its header and flushes it: a header alone names nothing
+// to do, whatever becomes of the file and of the registry's note.
+static void EmptyRecord(HANDLE file) {
+  if (SetFilePointer(file, kRunRecordHeaderBytes, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+      SetEndOfFile(file))
+    FlushFileBuffers(file);
+}
+
+void RemoveRunRecordFile(const char *path) {
+  if (DeleteFileA(path))
+    return;
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+      SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY) && DeleteFileA(path))
+    return;
+  // Held by another program that lets it be written, not removed.
+  HANDLE file =
+      CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return;
+  LARGE_INTEGER size;
+  if (GetFileSizeEx(file, &size) && size.QuadPart > kRunRecordHeaderBytes)
+    EmptyRecord(file);
+  CloseHandle(file);
+}
+
+static void ForgetRun() {
+  ListTemporary[0] = '\0';
+  PreviousList[0] = '\0';
+}
+
 int OpenRunRecord(const char *folder) {
   CloseRunRecord(false);
-  if (BuildRunRecordPath(RunRecordPath, sizeof RunRecordPath, folder) != 0)
+  ForgetRun();
+  if (CopyText(RunRecordFolder, sizeof RunRecordFolder, folder) != 0 ||
+      BuildRunRecordPath(RunRecordPath, sizeof RunRecordPath, folder) != 0 || !LoadRecordSeal(true, &Seal) ||
+      !NewRunId(RunId))
     return -1;
-  RunRecordFile = CreateFileA(RunRecordPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+  // Whatever is there goes first, and the record is made new: a link put in
+  // its place is removed, never written through.
+  RemoveRunRecordFile(RunRecordPath);
+  RunRecordFile = CreateFileA(RunRecordPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
   if (RunRecordFile == INVALID_HANDLE_VALUE)
     return -1;
-  if (!WriteAllTo(RunRecordFile, kRunRecordHeader, kRunRecordHeaderBytes)) {
+  unsigned char header[kRunRecordHeaderBytes];
+  EncodeRunRecordHeader(RunId, Seal, header, Chain);
+  if (!WriteAllTo(RunRecordFile, header, sizeof header)) {
     CloseRunRecord(true);
     return -1;
   }
   return 0;
 }
 
-int AppendRunRecord(char kind, const char *path) {
-  if (RunRecordFile == INVALID_HANDLE_VALUE)
-    return 0;
-  unsigned char bytes[kPathBytes + 2];
-  size_t length = EncodeRunRecord(kind, path, bytes, sizeof bytes);
+// The part of path after the record's folder and its separator; nullptr
+// when path does not lie in it.
+static const char *RelativeToFolder(const char *path) {
+  size_t length = std::strlen(RunRecordFolder);
+  if (std::strncmp(path, RunRecordFolder, length) != 0)
+    return nullptr;
+  const char *rest = path + length;
+  if (!EndsWithSeparator(RunRecordFolder)) {
+    if (*rest != '\\')
+      return nullptr;
+    ++rest;
+  }
+  return *rest != '\0' ? rest : nullptr;
+}
+
+static int AppendRecord(char kind, const char *relative) {
+  unsigned char bytes[kPathBytes + 2 + kRecordTagBytes];
+  size_t length = EncodeRunRecord(kind, relative, Seal, Chain, bytes, sizeof bytes);
   return length != 0 && WriteAllTo(RunRecordFile, bytes, static_cast<DWORD>(length)) ? 0 : -1;
 }
 
-int FlushRunRecord() {
+int AppendRunRecord(char kind, const char *path) {
+  if (RunRecordFile == INVALID_HANDLE_VALUE)
+    return 0;
+  const char *relative = path[0] == '\0' ? "" : RelativeToFolder(path);
+  if (relative == nullptr)
+    return -1;
+  if (kind == kRecordListTemp)
+    CopyText(ListTemporary, sizeof ListTemporary, path);
+  else if (kind == kRecordPreviousList)
+    CopyText(PreviousList, sizeof PreviousList, path);
+  return AppendRecord(kind, relative);
+}
+
+static int FlushRunRecord() {
   if (RunRecordFile == INVALID_HANDLE_VALUE)
     return 0;
   return FlushFileBuffers(RunRecordFile) ? 0 : -1;
@@ -57,23 +132,75 @@ int RecordCommit(const char *temporary) {
   return AppendRunRecord(kRecordCommit, temporary) == 0 ? FlushRunRecord() : -1;
 }
 
-int RecordAbandon() { return AppendRunRecord(kRecordAbandon, "") == 0 ? FlushRunRecord() : -1; }
+int FlushRunRecordToDisk() { return FlushRunRecord(); }
+
+int RecordAbandon() {
+  if (RunRecordFile == INVALID_HANDLE_VALUE)
+    return 0;
+  // Either one keeps the next start from completing the run.
+  bool noted = NoteRunStanding(RunId, kRunAbandoned);
+  bool recorded = AppendRecord(kRecordAbandon, "") == 0 && FlushRunRecord() == 0;
+  return noted || recorded ? 0 : -1;
+}
+
+static bool Exists(const char *path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+// The record of a journal entry that still has something to undo, or 0.
+static char KindLeft(const JournalRecord &record) {
+  if (record.kind[0] == 'D')
+    return Exists(record.path) ? kRecordDirectory : 0;
+  if (record.action == kJournalCreated)
+    return Exists(record.path) ? kRecordCreated : 0;
+  char backup[kPathBytes];
+  return CopyText(backup, sizeof backup, record.path) == 0 && BackupPathOf(backup) != nullptr && Exists(backup)
+             ? kRecordReplacing
+             : 0;
+}
+
+int RecordWhatIsLeft() {
+  if (RunRecordFile == INVALID_HANDLE_VALUE)
+    return 0;
+  if (AppendRecord(kRecordBatchStart, "") != 0)
+    return -1;
+  for (int32_t i = 0; i < JournalCount(); ++i) {
+    char kind = KindLeft(JournalAt(i));
+    if (kind != 0 && AppendRunRecord(kind, JournalAt(i).path) != 0)
+      return -1;
+  }
+  const char *temporary = ListTemporary, *previous = PreviousList;
+  if ((temporary[0] != '\0' && Exists(temporary) && AppendRunRecord(kRecordListTemp, temporary) != 0) ||
+      (previous[0] != '\0' && Exists(previous) && AppendRunRecord(kRecordPreviousList, previous) != 0))
+    return -1;
+  return AppendRecord(kRecordBatchEnd, "") == 0 ? FlushRunRecord() : -1;
+}
 
 void CloseRunRecord(bool settled) {
   if (RunRecordFile == INVALID_HANDLE_VALUE)
     return;
+  if (settled) {
+    // From here the file is never obeyed, whatever becomes of it: emptied of
+    // its records on the disk, and its run noted as settled.
+    EmptyRecord(RunRecordFile);
+    NoteRunStanding(RunId, kRunSettled);
+  }
   CloseHandle(RunRecordFile);
   RunRecordFile = INVALID_HANDLE_VALUE;
   // Gone from the disk before the run's last message: a cut after it must
   // not bring the run back.
-  if (settled && DeleteFileA(RunRecordPath))
-    FlushFolderOf(RunRecordPath);
+  if (settled) {
+    RemoveRunRecordFile(RunRecordPath);
+    FlushFolder(RunRecordFolder);
+  }
 }
 
-int ReadRunRecordFile(const char *path, RunRecordVisitor visit, void *context) {
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+RecordReading ReadRunRecordFile(const char *path, RunRecordVisitor visit, void *context, RunRecordState *state) {
+  *state = RunRecordState{};
+  // Nothing there (nor, maybe, the folder or the drive): no record.
+  if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+    return kRecordAbsent;
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE)
-    return GetLastError() == ERROR_FILE_NOT_FOUND ? 1 : -1;
+    return GetLastError() == ERROR_FILE_NOT_FOUND ? kRecordAbsent : kRecordUnreadable;
   LARGE_INTEGER size;
   unsigned char *bytes = nullptr;
   DWORD got = 0;
@@ -82,7 +209,41 @@ int ReadRunRecordFile(const char *path, RunRecordVisitor visit, void *context) {
               ReadFile(file, bytes, static_cast<DWORD>(size.QuadPart), &got, nullptr) &&
               got == static_cast<DWORD>(size.QuadPart);
   CloseHandle(file);
-  int result = read ? ReadRunRecord(bytes, got, visit, context) : -1;
+  RecordReading reading = kRecordUnreadable;
+  if (read) {
+    // A machine without a key has sealed nothing; an empty or cut header
+    // holds no records and needs none.
+    RecordSeal seal;
+    bool sealed = LoadRecordSeal(false, &seal);
+    if (!sealed && got >= kRunRecordHeaderBytes)
+      reading = kRecordNotOurs;
+    else
+      reading = ReadRunRecord(bytes, got, sealed ? &seal : nullptr, visit, context, state) == 0 ? kRecordRead
+                                                                                                : kRecordNotOurs;
+  }
   std::free(bytes);
-  return result;
+  return reading;
+}
+
+int ReopenRunRecord(const char *folder, const RunRecordState &state, const char *temporary, const char *previous) {
+  CloseRunRecord(false);
+  ForgetRun();
+  if (!state.has_header || CopyText(RunRecordFolder, sizeof RunRecordFolder, folder) != 0 ||
+      BuildRunRecordPath(RunRecordPath, sizeof RunRecordPath, folder) != 0 || !LoadRecordSeal(false, &Seal))
+    return -1;
+  CopyText(ListTemporary, sizeof ListTemporary, temporary);
+  CopyText(PreviousList, sizeof PreviousList, previous);
+  std::memcpy(RunId, state.run_id, sizeof RunId);
+  std::memcpy(Chain, state.chain, sizeof Chain);
+  RunRecordFile = CreateFileA(RunRecordPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (RunRecordFile == INVALID_HANDLE_VALUE)
+    return -1;
+  LONG high = 0;
+  if (SetFilePointer(RunRecordFile, static_cast<LONG>(state.sealed_end), &high, FILE_BEGIN) ==
+          INVALID_SET_FILE_POINTER ||
+      !SetEndOfFile(RunRecordFile)) {
+    CloseRunRecord(false);
+    return -1;
+  }
+  return 0;
 }

@@ -2,9 +2,10 @@
 #include "journal/run_record_format.h"
 
 #include <cstring>
+#include <vector>
 
 const char kRunRecordFileName[] = "update.run";
-const char kRunRecordHeader[] = "UPDRUN1\n";
+const char kRunRecordMagic[] = "UPDRUN2\n";
 
 static bool IsKnownKind(char kind) {
   switch (kind) {
@@ -14,42 +15,122 @@ static bool IsKnownKind(char kind) {
   case kRecordListTemp:
   case kRecordCommit:
   case kRecordAbandon:
+  case kRecordPreviousList:
+  case kRecordBatchStart:
+  case kRecordBatchEnd:
     return true;
   }
   return false;
 }
 
-static bool KindNeedsPath(char kind) { return kind != kRecordAbandon; }
+static bool KindNeedsPath(char kind) {
+  return kind != kRecordAbandon && kind != kRecordBatchStart && kind != kRecordBatchEnd;
+}
 
-size_t EncodeRunRecord(char kind, const char *path, unsigned char *out, size_t capacity) {
+void EncodeRunRecordHeader(const unsigned char run_id[kRunIdBytes], const RecordSeal &seal,
+                           unsigned char out[kRunRecordHeaderBytes], unsigned char chain[kRecordTagBytes]) {
+  std::memcpy(out, kRunRecordMagic, kRunRecordMagicBytes);
+  std::memcpy(out + kRunRecordMagicBytes, run_id, kRunIdBytes);
+  unsigned char zero[kRecordTagBytes] = {};
+  seal.tag(seal.context, zero, out, kRunRecordMagicBytes + kRunIdBytes, chain);
+  std::memcpy(out + kRunRecordMagicBytes + kRunIdBytes, chain, kRecordTagBytes);
+}
+
+size_t EncodeRunRecord(char kind, const char *path, const RecordSeal &seal, unsigned char chain[kRecordTagBytes],
+                       unsigned char *out, size_t capacity) {
   size_t length = std::strlen(path);
-  if (!IsKnownKind(kind) || (KindNeedsPath(kind) && length == 0) || capacity < length + 2)
+  if (!IsKnownKind(kind) || (KindNeedsPath(kind) && length == 0) || capacity < length + 2 + kRecordTagBytes)
     return 0;
   out[0] = static_cast<unsigned char>(kind);
   std::memcpy(out + 1, path, length + 1);
-  return length + 2;
+  seal.tag(seal.context, chain, out, length + 2, out + length + 2);
+  std::memcpy(chain, out + length + 2, kRecordTagBytes);
+  return length + 2 + kRecordTagBytes;
 }
 
-int ReadRunRecord(const unsigned char *bytes, size_t size, RunRecordVisitor visit, void *context) {
+namespace {
+
+struct RecordSpan {
+  char kind;
+  size_t path;   // offset of the path
+  size_t length; // of the path
+};
+
+bool TagHolds(const RecordSeal *seal, const unsigned char *chain, const unsigned char *bytes, size_t count,
+              const unsigned char *tag) {
+  if (seal == nullptr)
+    return true;
+  unsigned char expected[kRecordTagBytes];
+  seal->tag(seal->context, chain, bytes, count, expected);
+  // Every byte compared, so that the time taken says nothing of where a
+  // forged tag first differs.
+  unsigned char differs = 0;
+  for (size_t i = 0; i < kRecordTagBytes; ++i)
+    differs |= static_cast<unsigned char>(expected[i] ^ tag[i]);
+  return differs == 0;
+}
+
+} // namespace
+
+int ReadRunRecord(const unsigned char *bytes, size_t size, const RecordSeal *seal, RunRecordVisitor visit,
+                  void *context, RunRecordState *state) {
+  *state = RunRecordState{};
   // A header cut short by a kill (even an empty file): the run had changed
   // nothing yet, since the header is written before the first change.
-  if (size < kRunRecordHeaderBytes)
-    return std::memcmp(bytes, kRunRecordHeader, size) == 0 ? 0 : -1;
-  if (std::memcmp(bytes, kRunRecordHeader, kRunRecordHeaderBytes) != 0)
+  if (size < kRunRecordHeaderBytes) {
+    size_t magic = size < static_cast<size_t>(kRunRecordMagicBytes) ? size : static_cast<size_t>(kRunRecordMagicBytes);
+    return std::memcmp(bytes, kRunRecordMagic, magic) == 0 ? 0 : -1;
+  }
+  if (std::memcmp(bytes, kRunRecordMagic, kRunRecordMagicBytes) != 0)
     return -1;
+  const unsigned char *header_tag = bytes + kRunRecordMagicBytes + kRunIdBytes;
+  unsigned char zero[kRecordTagBytes] = {};
+  if (!TagHolds(seal, zero, bytes, kRunRecordMagicBytes + kRunIdBytes, header_tag))
+    return -1;
+  state->has_header = true;
+  std::memcpy(state->run_id, bytes + kRunRecordMagicBytes, kRunIdBytes);
+  std::memcpy(state->chain, header_tag, kRecordTagBytes);
+  state->sealed_end = kRunRecordHeaderBytes;
+
+  // The records that hold, up to the first that is cut short or does not.
+  std::vector<RecordSpan> spans;
   size_t cursor = kRunRecordHeaderBytes;
   while (cursor < size) {
-    const unsigned char *end = static_cast<const unsigned char *>(std::memchr(bytes + cursor, '\0', size - cursor));
-    if (end == nullptr)
-      return 0; // cut short by a kill: that record was never complete
-    char kind = static_cast<char>(bytes[cursor]);
-    const char *path = reinterpret_cast<const char *>(bytes + cursor + 1);
-    size_t path_length = static_cast<size_t>(end - bytes) - cursor - 1;
-    if (!IsKnownKind(kind) || (KindNeedsPath(kind) && path_length == 0))
+    const void *zero_byte = std::memchr(bytes + cursor, '\0', size - cursor);
+    if (zero_byte == nullptr)
+      break;
+    size_t end = static_cast<size_t>(static_cast<const unsigned char *>(zero_byte) - bytes) + 1;
+    if (size - end < kRecordTagBytes || !TagHolds(seal, state->chain, bytes + cursor, end - cursor, bytes + end))
+      break;
+    RecordSpan span = {static_cast<char>(bytes[cursor]), cursor + 1, end - cursor - 2};
+    if (!IsKnownKind(span.kind) || (KindNeedsPath(span.kind) && span.length == 0))
       return -1;
-    if (visit(context, kind, path, path_length) != 0)
+    spans.push_back(span);
+    std::memcpy(state->chain, bytes + end, kRecordTagBytes);
+    cursor = end + kRecordTagBytes;
+    state->sealed_end = cursor;
+  }
+
+  // A complete batch replaces what came before it; one cut short counts for
+  // nothing.
+  size_t first = 0, last = spans.size();
+  long open_batch = -1;
+  for (size_t i = 0; i < spans.size(); ++i) {
+    if (spans[i].kind == kRecordBatchStart) {
+      open_batch = static_cast<long>(i);
+    } else if (spans[i].kind == kRecordBatchEnd && open_batch >= 0) {
+      first = static_cast<size_t>(open_batch) + 1;
+      open_batch = -1;
+    }
+  }
+  if (open_batch >= 0)
+    last = static_cast<size_t>(open_batch);
+  for (size_t i = first; i < last; ++i) {
+    const RecordSpan &span = spans[i];
+    if (span.kind == kRecordBatchStart || span.kind == kRecordBatchEnd)
+      continue;
+    if (visit(context, span.kind, reinterpret_cast<const char *>(bytes + span.path), span.length) != 0)
       return -1;
-    cursor = static_cast<size_t>(end - bytes) + 1;
   }
   return 0;
 }

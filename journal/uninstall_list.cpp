@@ -133,20 +133,35 @@ static bool OpenForRewrite(const char *path, HANDLE *existing) {
   return *existing != INVALID_HANDLE_VALUE || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
-// A new, uniquely named file in TARGETDIR, so that the final rename stays on
-// one drive: the one the run's plan named, when there is one.
-static HANDLE CreateTemporaryBeside(char temporary[MAX_PATH]) {
-  if (TakePlannedListTemporary(TARGETDIR, temporary, MAX_PATH)) {
-    HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+// A new, uniquely named file "uinXXXX.tmp" in TARGETDIR (so that the final
+// rename stays on one drive), named in the run record as kind before it is
+// made: a kill right after the create must not leave a file the next start
+// does not know of. A name already there is passed over; one taken between
+// the look and the create is superseded by the next record of the kind.
+static HANDLE CreateListFileBeside(char kind, char path[MAX_PATH]) {
+  // The temporary file's name the run's plan chose is in the record already.
+  if (kind == kRecordListTemp && TakePlannedListTemporary(TARGETDIR, path, MAX_PATH)) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     if (file != INVALID_HANDLE_VALUE)
       return file;
   }
-  if (GetTempFileNameA(TARGETDIR, kTemporaryPrefix, 0, temporary) == 0)
-    return INVALID_HANDLE_VALUE;
-  HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    DeleteFileA(temporary);
-  return file;
+  unsigned seed = GetTickCount() ^ (GetCurrentProcessId() << 8);
+  for (unsigned attempt = 0; attempt < 64; ++attempt) {
+    char name[16];
+    unsigned number = (seed + attempt * 40503u) & 0xFFFF;
+    if (number == 0 || FormatText(name, sizeof name, "%s%X.tmp", kTemporaryPrefix, number) != 0 ||
+        JoinPath(path, MAX_PATH, TARGETDIR, name) != 0)
+      continue;
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+      continue;
+    // On the disk before the file: a power cut must not keep the file alone.
+    if (RecordChange(kind, path) != 0)
+      return INVALID_HANDLE_VALUE;
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
+      return file;
+  }
+  return INVALID_HANDLE_VALUE;
 }
 
 // Writes the list to the temporary file and flushes it to the disk. Closes
@@ -160,7 +175,9 @@ static bool WriteTemporary(HANDLE file) {
 // the way left when another program holds the list open without letting it
 // be replaced (but letting it be written).
 static bool RewriteInPlace(const char *temporary, const char *path) {
-  HANDLE source = CreateFileA(temporary, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  // The source may be the list itself, held by that other program.
+  HANDLE source =
+      CreateFileA(temporary, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (source == INVALID_HANDLE_VALUE)
     return false;
   HANDLE list =
@@ -184,6 +201,38 @@ static DWORD KeptAttributesOf(const char *path) {
   return attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
 }
 
+// A copy of the list beside it, flushed, and named in the run record (the
+// record flushed too) before the list is rewritten in place.
+static bool CopyListBeside(const char *path, char previous[MAX_PATH]) {
+  HANDLE file = CreateListFileBeside(kRecordPreviousList, previous);
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
+  CloseHandle(file);
+  if (RewriteInPlace(path, previous) && FlushRunRecordToDisk() == 0)
+    return true;
+  DeleteFileA(previous);
+  return false;
+}
+
+// The list at path from the file at source, by rename or, when another
+// program holds the list, in place; source is gone after success.
+static bool ReplaceList(const char *source, const char *path, DWORD kept) {
+  if (MoveFileExA(source, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (kept != 0)
+      SetFileAttributesA(path, GetFileAttributesA(path) | kept);
+    return true;
+  }
+  DWORD error = GetLastError();
+  if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) || !RewriteInPlace(source, path))
+    return false;
+  DeleteFileA(source);
+  return true;
+}
+
+// The copy taken before an in-place rewrite that did not finish, until the
+// old list is back from it.
+static char PreviousList[MAX_PATH];
+
 int PutListInPlace(const char *temporary, const char *path) {
   DWORD kept = KeptAttributesOf(path);
   if (MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
@@ -192,10 +241,36 @@ int PutListInPlace(const char *temporary, const char *path) {
     return 0;
   }
   DWORD error = GetLastError();
-  if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) || !RewriteInPlace(temporary, path))
+  if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)
     return -1;
-  DeleteFileA(temporary);
+  // In place, the old content is gone from the first byte written: a copy
+  // of it, named in the run record, stays beside it until the list is whole.
+  char previous[MAX_PATH];
+  if (!CopyListBeside(path, previous))
+    return -1;
+  if (RewriteInPlace(temporary, path)) {
+    DeleteFileA(temporary);
+    DeleteFileA(previous);
+    return 0;
+  }
+  CopyText(PreviousList, sizeof PreviousList, previous);
+  RestorePreviousList();
+  return -1;
+}
+
+int RestorePreviousList() {
+  if (PreviousList[0] == '\0')
+    return 0;
+  char path[kPathBytes];
+  if (BuildUninstallPath(path, sizeof path) != 0 || !RewriteInPlace(PreviousList, path))
+    return -1;
+  DeleteFileA(PreviousList);
+  PreviousList[0] = '\0';
   return 0;
+}
+
+int PutPreviousListBack(const char *previous, const char *path) {
+  return ReplaceList(previous, path, KeptAttributesOf(path)) ? 0 : -1;
 }
 
 int SaveUninstallList(PassProgress *progress) {
@@ -216,12 +291,7 @@ int SaveUninstallList(PassProgress *progress) {
     return 0;
   }
   char temporary[MAX_PATH];
-  HANDLE file = CreateTemporaryBeside(temporary);
-  if (file != INVALID_HANDLE_VALUE && RecordChange(kRecordListTemp, temporary) != 0) {
-    CloseHandle(file);
-    DeleteFileA(temporary);
-    file = INVALID_HANDLE_VALUE;
-  }
+  HANDLE file = CreateListFileBeside(kRecordListTemp, temporary);
   if (file == INVALID_HANDLE_VALUE) {
     if (existing != INVALID_HANDLE_VALUE)
       CloseHandle(existing);
@@ -238,17 +308,19 @@ int SaveUninstallList(PassProgress *progress) {
       CloseHandle(existing);
     return 0;
   }
-  bool committed = WriteTemporary(file);
+  bool written = WriteTemporary(file);
   // The names the run made go to the disk before its commit point does.
-  if (committed)
+  if (written)
     FlushFolder(TARGETDIR);
-  committed = committed && RecordCommit(temporary) == 0;
+  bool committed = written && RecordCommit(temporary) == 0;
   // The rename can't replace a file that is still open.
   if (existing != INVALID_HANDLE_VALUE)
     CloseHandle(existing);
   if (committed && PutListInPlace(temporary, path) == 0)
     return 0;
-  if (committed)
+  // Past the commit point (or where its record may be on the disk though
+  // its flush failed) the abandonment is made durable before any rollback.
+  if (written)
     RecordAbandon();
   DeleteFileA(temporary);
   ReportWriteFailure(kCannotWriteTemplate, path);

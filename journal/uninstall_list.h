@@ -38,9 +38,20 @@ int SaveUninstallList(PassProgress *progress);
 // Puts the complete, flushed list in temporary in the place of the list at
 // path: replaced in one step, or, when another program holds the list open
 // against that, rewritten in place from temporary, which is then removed.
-// The list keeps its hidden and system attributes. 0, or -1 when neither
-// worked (temporary is kept then).
+// Before an in-place rewrite the old list is copied beside it and the copy
+// named in the run record; a rewrite cut short is undone from the copy. The
+// list keeps its hidden and system attributes. 0, or -1 when neither worked
+// (temporary is kept then).
 int PutListInPlace(const char *temporary, const char *path);
+
+// Puts back the old list from the copy of an in-place rewrite that failed
+// and could not be undone at once. 0 when there is none left, -1 when it is
+// still not back (the copy stays, named in the run record).
+int RestorePreviousList();
+
+// The next start's way of the same: the list at path from the copy at
+// previous, which is then removed. 0, or -1.
+int PutPreviousListBack(const char *previous, const char *path);
 
 int32_t UninstallEntryCount();
 // Entry i (0 <= i < UninstallEntryCount()): kind letter and path.

@@ -49,7 +49,7 @@ static void EnableStartButton(HWND dialog, BOOL enable) {
     EnableWindow(GetDlgItem(dialog, IDOK), enable);
 }
 
-void UpdateDestinationDisplay(HWND dialog, int64_t package_kib) {
+void UpdateDestinationDisplay(HWND dialog) {
   switch (ClassifyDestination(TARGETDIR)) {
   case kDestinationTooLong:
     CopyText(TARGETDIR, sizeof TARGETDIR, kDestinationTooDeepNote);
@@ -57,7 +57,7 @@ void UpdateDestinationDisplay(HWND dialog, int64_t package_kib) {
     break;
   case kDestinationOnDrive: {
     uint32_t free_mib = QueryFreeMiB(TARGETDIR);
-    FormatSpaceText(SpaceText, sizeof SpaceText, RequiredMiB(package_kib), free_mib);
+    FormatSpaceText(SpaceText, sizeof SpaceText, RequiredMiB(ArchiveSizeKiB()), free_mib);
     EnableStartButton(dialog, TRUE);
     break;
   }
@@ -74,7 +74,7 @@ static int TellAboutTarget(HWND dialog, const char *message_template, UINT flags
   return ShowMessage(dialog, message, flags);
 }
 
-int ValidateDestination(HWND dialog, int64_t package_kib) {
+int ValidateDestination(HWND dialog) {
   if (IsDestinationTooLong(SELECTDIR)) {
     TellAboutTarget(dialog, kTooDeepMessage, MB_OK | MB_ICONINFORMATION);
     return 0;
@@ -92,29 +92,22 @@ int ValidateDestination(HWND dialog, int64_t package_kib) {
   }
   if (drive_type != DRIVE_FIXED && TellAboutTarget(dialog, kNotFixedDiskQuestion, MB_YESNO | MB_ICONWARNING) != IDYES)
     return 0;
-  if (QueryFreeMiB(TARGETDIR) < RequiredMiB(package_kib)) {
+  if (QueryFreeMiB(TARGETDIR) < RequiredMiB(ArchiveSizeKiB())) {
     ShowMessage(dialog, kNoSpaceMessage, MB_OK | MB_ICONINFORMATION);
     return 0;
   }
   return 1;
 }
 
-// The package size the dialog was created for, kept in its DWLP_USER slot.
-static int64_t PackageKiBOf(HWND dialog) {
-  const int64_t *package_kib = reinterpret_cast<const int64_t *>(GetWindowLongPtrA(dialog, DWLP_USER));
-  return package_kib != nullptr ? *package_kib : 0;
-}
-
 // Reads the destination back from the edit box and refreshes what depends on it.
 static void OnDestinationEdited(HWND dialog) {
   SendDlgItemMessageA(dialog, IDC_SELECTDIR_EDIT, WM_GETTEXT, kPathBytes, reinterpret_cast<LPARAM>(SELECTDIR));
-  UpdateDestinationDisplay(dialog, PackageKiBOf(dialog));
+  UpdateDestinationDisplay(dialog);
   SetDlgItemTextA(dialog, IDC_TARGETDIR_TEXT, TARGETDIR);
   SetDlgItemTextA(dialog, IDC_SPACE_TEXT, SpaceText);
 }
 
-static void InitConfirmDialog(HWND dialog, LPARAM package_kib) {
-  SetWindowLongPtrA(dialog, DWLP_USER, package_kib);
+static void InitConfirmDialog(HWND dialog) {
   BuildWindowTitle();
   SetWindowTextA(dialog, WindowTitle);
   CenterOnOwner(dialog);
@@ -125,16 +118,16 @@ static void InitConfirmDialog(HWND dialog, LPARAM package_kib) {
   BringToForeground(dialog);
 }
 
-INT_PTR CALLBACK ConfirmDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+INT_PTR CALLBACK ConfirmDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
   if (message == WM_INITDIALOG) {
-    InitConfirmDialog(dialog, lparam);
+    InitConfirmDialog(dialog);
     return TRUE;
   }
   if (message != WM_COMMAND)
     return FALSE;
   // Start and cancel count only as clicks (notification code 0).
   if (wparam == IDOK) {
-    if (!ValidateDestination(dialog, PackageKiBOf(dialog)))
+    if (!ValidateDestination(dialog))
       return FALSE;
     OkPressed = 1;
     EndDialog(dialog, IDOK);
@@ -149,7 +142,6 @@ INT_PTR CALLBACK ConfirmDialogProc(HWND dialog, UINT message, WPARAM wparam, LPA
   return FALSE;
 }
 
-void RunConfirmDialog(HINSTANCE instance, int64_t package_kib) {
-  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_CONFIRM), nullptr, ConfirmDialogProc,
-                  reinterpret_cast<LPARAM>(&package_kib));
+void RunConfirmDialog(HINSTANCE instance) {
+  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_CONFIRM), nullptr, ConfirmDialogProc, 0);
 }

@@ -11,19 +11,17 @@
 // start at a drive's root gets the last figure.
 uint32_t QueryFreeMiB(const char *path);
 
-// Replaces a too-long TARGETDIR with the note, refreshes SpaceText for a
-// package of package_kib KiB, and enables or disables the start button of the
+// Replaces a too-long TARGETDIR with the note, refreshes SpaceText for the
+// loaded package (ArchiveSizeKiB), and enables or disables the start button of the
 // dialog when one is given.
-void UpdateDestinationDisplay(HWND dialog, int64_t package_kib);
+void UpdateDestinationDisplay(HWND dialog);
 
 // The checks of the start button, each refusal told in a box owned by the
 // dialog. 1 to accept, 0 to refuse.
-int ValidateDestination(HWND dialog, int64_t package_kib);
+int ValidateDestination(HWND dialog);
 
-// The dialog's procedure. The creation parameter (lparam of WM_INITDIALOG)
-// points to the package size in KiB, which must outlive the dialog.
+// The dialog's procedure; its creation parameter is not used.
 INT_PTR CALLBACK ConfirmDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
-// Shows the dialog modally for a package of package_kib KiB; OkPressed is 1
-// when the player started the run.
-void RunConfirmDialog(HINSTANCE instance, int64_t package_kib);
+// Shows the dialog modally; OkPressed is 1 when the player started the run.
+void RunConfirmDialog(HINSTANCE instance);

@@ -33,18 +33,6 @@ private:
   HWND bar_;
 };
 
-// Runs work on a worker thread while this thread keeps the window painted
-// and its bar moving; returns once work has returned. Under Wine every bar
-// move and every look at the message queue is a round trip to the server
-// and the X server: the worker's file I/O no longer waits for them. The
-// progress work is given moves the bar through a posted message; anything
-// else that reaches the window (a click, a key, a posted command) is handled
-// only at work's next pump, with work stopped there, as it would be without
-// the thread: the cancel question stands over a stopped copy, and input
-// that comes after the last pump is never handled. false, work not run,
-// when there is no window or no thread could be started.
-bool RunBesideWindow(HWND window, void (*work)(PassProgress *progress));
-
 // Puts "ファイルをコピーしています。" in the progress window's status line and
 // lets the window paint.
 void ShowCopyingStatus(HWND progress_window);

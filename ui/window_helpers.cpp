@@ -18,14 +18,11 @@ void PumpMessages(HWND window) {
   if (window == nullptr)
     return;
   MSG message;
-  while (PeekMessageA(&message, window, 0, 0, PM_REMOVE))
-    DispatchWindowMessage(window, &message);
-}
-
-void DispatchWindowMessage(HWND window, MSG *message) {
-  if (!IsDialogMessageA(window, message)) {
-    TranslateMessage(message);
-    DispatchMessageA(message);
+  while (PeekMessageA(&message, window, 0, 0, PM_REMOVE)) {
+    if (!IsDialogMessageA(window, &message)) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
   }
 }
 

@@ -11,10 +11,6 @@ void BuildWindowTitle();
 // pending and never waits. A null window pumps nothing.
 void PumpMessages(HWND window);
 
-// Gives one message of the window or its children to the dialog manager, or
-// translates and dispatches it: what PumpMessages does with each.
-void DispatchWindowMessage(HWND window, MSG *message);
-
 // Centres the window on its owner, or on the desktop when it has none.
 void CenterOnOwner(HWND window);
 

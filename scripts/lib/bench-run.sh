@@ -3,13 +3,16 @@
 # 4-64 KiB in 20 folders and three of 128 MiB; C, 5 000 files of 4-64 KiB in
 # one folder. For each, in turn: update.exe into a fresh data directory (from
 # the click on its start button to its final message), the plain Win32
-# copier of bench/plain_copier.cpp under the same Wine, and cp -r of the same
+# copier of bench/plain_copier.cpp under the same Wine, the same copier with
+# a live progress window pumped after every chunk, and cp -r of the same
 # files timed once without and once with the sync that follows it. On A also
 # update.exe on the package stripped of its data check block, for the cost of
 # the check. A warm-up round, then UPD_BENCH_ROUNDS rounds (default 5); every
 # round's times are printed, then the best of each and the ratios, and the
 # peak working set of update.exe. UPD_BENCH_BEFORE=path/to/update.exe also
-# measures that build beside the current one (a before/after in one run).
+# measures that build beside the current one (a before/after in one run);
+# UPD_BENCH_BEFORE_MKUPDATE=path/to/mkupdate (native) builds its packages,
+# for a build that can't read the current package builder's data check.
 # UPD_BENCH_PACKAGES picks the packages (default "A B C"); R is B's package
 # over a data directory that holds every file of B already, so that every
 # file is replaced (update.exe and the build before only).
@@ -22,6 +25,7 @@ upd_bench_run() (
   shopt -s inherit_errexit
   rounds=${UPD_BENCH_ROUNDS:-5}
   before=${UPD_BENCH_BEFORE:-}
+  before_mkupdate=${UPD_BENCH_BEFORE_MKUPDATE:-}
   data=$UPD_BUILD_DIR/bench-run
   mkupdate=$UPD_BUILD_DIR/native/tools/mkupdate/mkupdate
   bench_dir=$UPD_WIN_TREE/bench
@@ -66,7 +70,15 @@ upd_bench_run() (
     if [ -n "$before" ]; then
       mkdir "$folder/before"
       cp "$before" "$folder/before/update.exe"
-      ln "$folder/UPDATE.DAT" "$folder/before/UPDATE.DAT"
+      # A build that predates the current data check block reads only the
+      # packages of its own package builder.
+      pkg=$(basename "$folder")
+      pkg=${pkg/#R/B}
+      if [ -n "$before_mkupdate" ] && [ -d "$data/src/$pkg" ]; then
+        "$before_mkupdate" build "$data/src/$pkg" -o "$folder/before/UPDATE.DAT" >/dev/null
+      else
+        ln "$folder/UPDATE.DAT" "$folder/before/UPDATE.DAT"
+      fi
     fi
   done
   game_win=$(winepath -w "$data/game")
@@ -92,11 +104,12 @@ upd_bench_run() (
     echo "$line" | awk '/^run/ { print $2, $5; found = 1 } END { if (!found) exit 1 }' ||
       { echo "bench-run: update.exe did not finish: $line" >&2; exit 1; }
   }
-  measure_copier() {
+  measure_copier() { # package folder, [--window]
     local line
     fresh_game
     mkdir "$data/copy"
-    line=$(wine "$bench_dir/plain_copier.exe" "$(winepath -w "$1")" "$(winepath -w "$data/copy")" | tr -d '\r')
+    line=$(wine "$bench_dir/plain_copier.exe" "$(winepath -w "$1")" "$(winepath -w "$data/copy")" ${2:-} |
+      tr -d '\r')
     echo "$line" | awk '/^copy/ { print $2, $7; found = 1 } END { if (!found) exit 1 }' ||
       { echo "bench-run: the copier failed: $line" >&2; exit 1; }
   }
@@ -144,6 +157,12 @@ upd_bench_run() (
       record "$pkg $round copier $out"
       echo "copier ${out% *} s"
       ;;
+    window)
+      out=$(measure_copier "$data/pkg/$pkg" --window)
+      [ "$round" != 0 ] || check_copy "$data/src/$pkg" "$data/copy"
+      record "$pkg $round window $out"
+      echo "copier with window ${out% *} s"
+      ;;
     cp)
       out=$(measure_cp "$data/src/$pkg")
       record "$pkg $round cp ${out% *} 0"
@@ -157,7 +176,7 @@ upd_bench_run() (
   # the same one: the disk's state after a large delete favours some slots.
   for round in $(seq 0 "$rounds"); do
     for pkg in $packages; do
-      contenders="update copier cp"
+      contenders="update copier window cp"
       [ "$pkg" != R ] || contenders="update"
       [ -z "$before" ] || contenders="$contenders before"
       [ "$pkg" != A ] || contenders="$contenders nocheck"

@@ -11,12 +11,49 @@
 upd_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 export UPD_BUILD_DIR=${UPD_BUILD_DIR:-$upd_root/build}
 
+# A 32-bit x86 program of 109 bytes that reads one byte from its input and
+# exits: read(0, esp, 1); exit(0).
+upd_i386_probe_bytes() {
+  # ELF header: 32-bit, little-endian, executable, i386, entry 0x08048054.
+  printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00'
+  printf '\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00'
+  printf '\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00'
+  # One loadable segment: the whole file at 0x08048000, readable, executable.
+  printf '\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08'
+  printf '\x6d\x00\x00\x00\x6d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00'
+  printf '\xb8\x03\x00\x00\x00\x31\xdb\x89\xe1\xba\x01\x00\x00\x00\xcd\x80'
+  printf '\xb8\x01\x00\x00\x00\x31\xdb\xcd\x80'
+}
+
+# Whether the kernel itself executes 32-bit x86 programs. The probe is
+# started waiting on a pipe and the kernel's own record of what that process
+# runs (/proc/PID/exe, which no emulator can fake) is read: the probe itself
+# when it runs natively, the emulator when a binfmt handler took it over
+# (wherever that handler was registered: this namespace, one above it, or a
+# binfmt_misc this mount namespace does not show), nothing when the kernel
+# refused it.
+upd_kernel_runs_i386() {
+  local probe shell exe="" pid hold i
+  probe=$(mktemp "${TMPDIR:-/tmp}/upd-i386-probe.XXXXXX") || return 1
+  upd_i386_probe_bytes >"$probe" && chmod 700 "$probe"
+  shell=$(readlink "/proc/$$/exe")
+  exec {hold}> >(exec "$probe" 2>/dev/null)
+  pid=$!
+  for ((i = 0; i < 500; i++)); do # until the forked shell has made its exec
+    exe=$(readlink "/proc/$pid/exe" 2>/dev/null) || exe=""
+    [ "$exe" = "$shell" ] || break
+    sleep 0.01
+  done
+  exec {hold}>&-
+  wait "$pid" 2>/dev/null || true
+  local probe_path
+  probe_path=$(readlink -f "$probe")
+  rm -f "$probe"
+  [ -n "$exe" ] && [ "$exe" = "$probe_path" ]
+}
+
 upd_host_runs_i386() {
-  # An emulator registered for 32-bit programs would take them over.
-  if grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null; then
-    return 1
-  fi
-  [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1
+  upd_kernel_runs_i386 && [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1
 }
 
 if [ -z "${UPD_WIN_ARCH:-}" ]; then

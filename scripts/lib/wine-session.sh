@@ -7,16 +7,22 @@ source "$(dirname "${BASH_SOURCE[0]}")/wine-drives.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/wine-fonts.sh"
 
 # A 64-bit prefix is made with the 32-bit part that the host can't run left
-# out: with an emulator registered for 32-bit programs, wineboot would set it
-# up at emulated speed for minutes. The emulator is switched back on after.
+# out: where an emulator is registered for 32-bit programs, wineboot would
+# set it up at emulated speed for minutes. It runs in a user namespace whose
+# own binfmt_misc (empty: kernels from 6.7 on give each user namespace one)
+# hides every handler registered elsewhere, without touching them. Where no
+# such namespace can be made, wineboot runs as it is.
 upd_make_prefix() {
-  local emulator=/proc/sys/fs/binfmt_misc/qemu-i386 paused=""
-  if [ "$UPD_WIN_ARCH" = x86_64 ] && grep -qx enabled "$emulator" 2>/dev/null && [ -w "$emulator" ]; then
-    echo 0 >"$emulator" && paused=1
+  if [ "$UPD_WIN_ARCH" = x86_64 ] &&
+    unshare --user --map-root-user --mount true 2>/dev/null; then
+    unshare --user --map-root-user --mount bash -c '
+      mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null
+      "$UPD_WINE" wineboot -i >/dev/null 2>&1
+      "$UPD_WINESERVER" -w'
+  else
+    wine wineboot -i >/dev/null 2>&1 || true
+    wineserver -w
   fi
-  wine wineboot -i >/dev/null 2>&1 || true
-  wineserver -w
-  [ -z "$paused" ] || echo 1 >"$emulator"
 }
 
 upd_prepare_prefix() {

@@ -121,6 +121,12 @@ TEST_F(Fault, KilledAtAnyPointTheNextStartSettlesAndInstalls) {
     for (DWORD begun = GetTickCount(); GetTickCount() - begun < 60000 && confirm == nullptr;) {
       if (HWND box = WaitForBox(process.pid, 0)) {
         MessageBoxView view = ReadMessageBox(box);
+        if (view.text == WithPath(kUndoQuestion, install.game) ||
+            view.text == WithPath(kCompleteQuestion, install.game)) {
+          PressButton(box, IDYES); // settling is asked first
+          WaitForWindowGone(box, 10000);
+          continue;
+        }
         said = view.text == kRolledBack ? "rolled back" : view.text == kCompleted ? "completed" : view.text;
         settled = StateName(install.Snapshot(), before, complete);
         PressButton(box, IDOK);

@@ -76,7 +76,11 @@ int CountDamaged(const Files &now, const Files &before, const Files &complete) {
     names.insert(file.first);
   int damaged = 0;
   for (const std::string &name : names) {
-    auto at = [&](const Files &files) { return files.count(name) ? files.at(name) : std::string("\x01absent"); };
+    auto at = [&](const Files &files) {
+      return files.count(name) ? files.at(name)
+                               : std::string("\x01"
+                                             "absent");
+    };
     std::string value = at(now);
     damaged += value != at(before) && value != at(complete);
   }
@@ -120,6 +124,11 @@ struct PowerCut : InstallRun {
     for (DWORD begun = GetTickCount(); GetTickCount() - begun < 60000 && confirm == nullptr;) {
       if (HWND box = WaitForBox(process.pid, 0)) {
         MessageBoxView view = ReadMessageBox(box);
+        if (IsSettlingQuestion(view.text)) {
+          PressButton(box, IDYES); // settling is asked first
+          WaitForWindowGone(box, 10000);
+          continue;
+        }
         result.said = view.text == kRolledBack ? "rolled back" : view.text == kCompleted ? "completed" : view.text;
         Classify(&result);
         simulator.State(nullptr, &settle_calls);
@@ -145,6 +154,10 @@ struct PowerCut : InstallRun {
     return result;
   }
 
+  bool IsSettlingQuestion(const std::string &text) const {
+    return text == WithPath(kUndoQuestion, install.game) || text == WithPath(kCompleteQuestion, install.game);
+  }
+
   void Classify(PointResult *result) {
     Files now = install.Snapshot();
     result->settled = StateName(now, before, complete);
@@ -164,9 +177,15 @@ struct PowerCut : InstallRun {
     int cuts = simulator.Cuts();
     simulator.Command("arm " + std::to_string(calls) + " " + keep);
     Process process = StartUpdate(install);
-    for (DWORD begun = GetTickCount(); GetTickCount() - begun < 30000;) {
-      if (simulator.Cuts() != cuts || WaitForBox(process.pid, 0) != nullptr ||
-          WaitForConfirm(process.pid, 20) != nullptr)
+    for (DWORD begun = GetTickCount(); GetTickCount() - begun < 30000 && simulator.Cuts() == cuts;) {
+      if (HWND box = WaitForBox(process.pid, 0)) {
+        if (!IsSettlingQuestion(ReadMessageBox(box).text))
+          break;
+        PressButton(box, IDYES);
+        WaitForWindowGone(box, 10000);
+        continue;
+      }
+      if (WaitForConfirm(process.pid, 20) != nullptr)
         break;
     }
     *cut = simulator.Cuts() != cuts;

@@ -4,9 +4,12 @@
 // every rollback warning says what really happened.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 
 #include "e2e_support.h"
+#include "journal/record_seal.h"
+#include "journal/run_record.h"
 #include "list_bytes.h"
 #include "package_bytes.h"
 
@@ -15,6 +18,43 @@ namespace {
 const char kNotUndone[] =
     "前回中断されたインストールを元に戻せませんでした。\n\"%s\"を使用しているプログラムを終了してから"
     "、もう一度実行してください。";
+
+using Records = std::vector<std::pair<char, std::string>>;
+
+// A run record as this machine's update.exe writes it: sealed with the
+// machine's key (or with seal); with settled, its run noted as settled.
+std::string SealedRecord(const Records &records, bool settled = false, const RecordSeal *seal = nullptr) {
+  RecordSeal machine;
+  EXPECT_TRUE(LoadRecordSeal(true, &machine));
+  unsigned char id[kRunIdBytes], header[kRunRecordHeaderBytes], chain[kRecordTagBytes];
+  EXPECT_TRUE(NewRunId(id));
+  EncodeRunRecordHeader(id, seal ? *seal : machine, header, chain);
+  std::string bytes(reinterpret_cast<char *>(header), sizeof header);
+  for (const auto &record : records) {
+    unsigned char out[300 + kRecordTagBytes];
+    size_t length =
+        EncodeRunRecord(record.first, record.second.c_str(), seal ? *seal : machine, chain, out, sizeof out);
+    EXPECT_NE(0u, length) << record.second;
+    bytes.append(reinterpret_cast<char *>(out), length);
+  }
+  if (settled) {
+    EXPECT_TRUE(NoteRunStanding(id, kRunSettled));
+  }
+  return bytes;
+}
+
+int CollectRecord(void *context, char kind, const char *path, size_t length) {
+  static_cast<Records *>(context)->emplace_back(kind, std::string(path, length));
+  return 0;
+}
+
+// A record as anyone can write it by hand: the old unsealed format.
+std::string PlainRecord(const Records &records) {
+  std::string bytes = "UPDRUN1\n";
+  for (const auto &record : records)
+    bytes += record.first + record.second + std::string(1, '\0');
+  return bytes;
+}
 
 uint64_t SizeOf(const std::string &path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
@@ -36,10 +76,21 @@ struct Recovery : InstallRun {
     ASSERT_TRUE(FileExists(Record()));
   }
 
-  // Starts the program and expects the box about the interrupted run, the
-  // folder already settled when it shows, then the confirmation (cancelled).
-  void ExpectSettledBy(const std::string &message, const std::map<std::string, std::string> &expected) {
+  // Starts the program and expects the question about the interrupted run
+  // naming the folder (answered yes), then the box that says how it was
+  // settled, the folder already settled when it shows, then the
+  // confirmation (cancelled). A record that names nothing is not asked about.
+  void ExpectSettledBy(const std::string &message, const std::map<std::string, std::string> &expected,
+                       bool asked = true) {
     Process process = StartUpdate(install);
+    if (asked) {
+      HWND question = WaitForBox(process.pid);
+      ASSERT_NE(nullptr, question);
+      EXPECT_EQ(WithPath(message == kRolledBack ? kUndoQuestion : kCompleteQuestion, install.game),
+                ReadMessageBox(question).text);
+      PressButton(question, IDYES);
+      WaitForWindowGone(question, 10000);
+    }
     HWND box = WaitForBox(process.pid);
     ASSERT_NE(nullptr, box);
     MessageBoxView view = ReadMessageBox(box);
@@ -68,6 +119,7 @@ TEST_F(Recovery, AKillDuringTheCopyIsUndoneByTheNextStartOnceNothingHoldsItsFile
   Process holder = StartFileHolder(Game("big.bin"));
   ASSERT_NE(nullptr, holder.handle);
   Process process = StartUpdate(install);
+  EXPECT_EQ(WithPath(kUndoQuestion, install.game), AnswerBox(process.pid, IDYES).text);
   MessageBoxView warning = AnswerBox(process.pid);
   EXPECT_EQ(WithPath(kNotUndone, Game("big.bin")), warning.text);
   EXPECT_EQ(kIconWarning, warning.icon);
@@ -90,11 +142,8 @@ TEST_F(Recovery, AKillAfterTheCommitPointIsCompletedByTheNextStart) {
   install.AddGameFile("b.bin", "new b");
   install.AddGameFile("uin1.tmp", new_list);
   install.MakePackage({{"a.bin", "new a"}, {"b.bin", "new b"}});
-  std::string record = "UPDRUN1\n";
-  for (const std::string &line :
-       {"R" + Game("a.bin"), "C" + Game("b.bin"), "T" + Game("uin1.tmp"), "K" + Game("uin1.tmp")})
-    record += line + std::string(1, '\0');
-  install.AddGameFile("update.run", record);
+  install.AddGameFile("update.run",
+                      SealedRecord({{'R', "a.bin"}, {'C', "b.bin"}, {'T', "uin1.tmp"}, {'K', "uin1.tmp"}}));
 
   ExpectSettledBy(kCompleted, {{"a.bin", "new a"}, {"b.bin", "new b"}, {"uinst.dat", new_list}});
 }
@@ -108,7 +157,7 @@ TEST_F(Recovery, ARecordCutInsideItsHeaderHoldsNothingToUndo) {
     install.MakePackage({{"a.bin", "new a"}});
     auto before = install.Snapshot();
     install.AddGameFile("update.run", left);
-    ExpectSettledBy(kRolledBack, before);
+    ExpectSettledBy(kRolledBack, before, false);
     EXPECT_FALSE(FileExists(Record()));
   }
 }
@@ -129,6 +178,347 @@ TEST_F(Recovery, ANameGivenTwiceOrInTwoCasesIsUndoneToTheOldFolderWithoutAWarnin
     EXPECT_EQ(kFailedWriting + WithPath(kBackupFailed, game.Game("c.bin")), RunToTheEnd(game).text);
     EXPECT_EQ(before, game.Snapshot());
   }
+}
+
+// Starts the program, answers every box until the confirmation (cancelled)
+// or its end, and returns what the boxes said, joined by " / ".
+std::string BoxesUpToTheConfirmation(const GameInstall &game) {
+  Process process = StartUpdate(game);
+  std::string said;
+  for (DWORD begun = GetTickCount(); GetTickCount() - begun < 30000;) {
+    if (HWND box = WaitForBox(process.pid, 0)) {
+      std::string text = ReadMessageBox(box).text;
+      said += (said.empty() ? "" : " / ") + text;
+      PressButton(box, text.find("よろしいですか") != std::string::npos ? IDYES : IDOK);
+      WaitForWindowGone(box, 10000);
+    }
+    if (HWND confirm = WaitForConfirm(process.pid, 50)) {
+      PressButton(confirm, IDCANCEL);
+      break;
+    }
+    if (WaitForSingleObject(process.handle, 0) == WAIT_OBJECT_0)
+      break;
+  }
+  ExpectExitsCleanly(process);
+  return said;
+}
+
+// What changed between two snapshots: "-name", "+name", "~name".
+std::string Changes(const std::map<std::string, std::string> &before, const std::map<std::string, std::string> &after) {
+  std::string changes;
+  for (const auto &file : before) {
+    auto now = after.find(file.first);
+    if (now == after.end())
+      changes += " -" + file.first;
+    else if (now->second != file.second)
+      changes += " ~" + file.first;
+  }
+  for (const auto &file : after) {
+    if (before.count(file.first) == 0)
+      changes += " +" + file.first;
+  }
+  return changes.empty() ? " none" : changes;
+}
+
+// Every file and folder under a folder (folders as "name\").
+std::map<std::string, std::string> TreeOf(const std::string &folder, const std::string &prefix = "") {
+  std::map<std::string, std::string> tree;
+  ForEachName(folder, [&](const std::string &name, bool is_folder) {
+    if (name == "update.run" && prefix.empty())
+      return; // the record itself
+    if (is_folder) {
+      tree[prefix + name + "\\"] = "";
+      if (name != "link")
+        for (const auto &inner : TreeOf(folder + "\\" + name, prefix + name + "\\"))
+          tree.insert(inner);
+    } else {
+      tree[prefix + name] = ReadBytes(folder + "\\" + name);
+    }
+  });
+  return tree;
+}
+
+// Run records written by hand (or by anything but this program on this
+// machine), and records of this program that name paths outside the data
+// directory or through a link: none of them changes a file, inside the game
+// folder or outside it; the start says which record it ignored and goes on.
+TEST(ForgedRecords, ChangeNothingInsideOrOutsideTheGameFolder) {
+  struct Row {
+    const char *what;
+    // The records, from the game folder and the outside folder; "@" stands
+    // for the game folder's path in a plain record and is left out (a
+    // relative path) in a sealed one.
+    std::function<Records(const std::string &game, const std::string &outside)> records;
+    bool sealed_too; // also sealed with this machine's key: the path alone must be refused
+  };
+  auto at = [](const char *relative) { return std::string("@\\") + relative; };
+  const std::vector<Row> rows = {
+      {"C traversal \\",
+       [&](auto &, auto &) {
+         return Records{{'C', at("..\\outside\\victim.txt")}};
+       },
+       true},
+      {"C traversal /",
+       [&](auto &, auto &) {
+         return Records{{'C', at("../outside/victim.txt")}};
+       },
+       true},
+      {"C traversal sub",
+       [&](auto &, auto &) {
+         return Records{{'C', at("sub\\..\\..\\outside\\victim.txt")}};
+       },
+       true},
+      {"R outside",
+       [&](auto &, auto &) {
+         return Records{{'R', at("..\\outside\\victim.txt")}};
+       },
+       true},
+      {"R+K outside",
+       [&](auto &, auto &) {
+         return Records{{'R', at("..\\outside\\victim.txt")}, {'K', at("..\\outside\\victim2.txt")}};
+       },
+       true},
+      {"T outside",
+       [&](auto &, auto &) {
+         return Records{{'T', at("..\\outside\\victim.txt")}};
+       },
+       true},
+      {"D outside",
+       [&](auto &, auto &) {
+         return Records{{'D', at("..\\outside\\folder")}};
+       },
+       true},
+      {"C through a link",
+       [&](auto &, auto &) {
+         return Records{{'C', at("link\\victim.txt")}};
+       },
+       true},
+      {"R through a link",
+       [&](auto &, auto &) {
+         return Records{{'R', at("link\\victim.txt")}};
+       },
+       true},
+      {"D the link",
+       [&](auto &, auto &) {
+         return Records{{'D', at("link")}};
+       },
+       true},
+      {"C absolute",
+       [&](auto &, auto &o) {
+         return Records{{'C', o + "\\victim.txt"}};
+       },
+       true},
+      {"C other drive",
+       [&](auto &, auto &o) {
+         return Records{{'C', "Z:" + UnixPathOf(o + "\\victim.txt")}};
+       },
+       true},
+      {"C UNC",
+       [&](auto &, auto &) {
+         return Records{{'C', "\\\\127.0.0.1\\c$\\victim.txt"}};
+       },
+       true},
+      {"C \\\\?\\",
+       [&](auto &, auto &o) {
+         return Records{{'C', "\\\\?\\" + o + "\\victim.txt"}};
+       },
+       true},
+      {"C save.dat",
+       [&](auto &, auto &) {
+         return Records{{'C', at("save.dat")}};
+       },
+       false},
+      {"T save.dat",
+       [&](auto &, auto &) {
+         return Records{{'T', at("save.dat")}};
+       },
+       true},
+      {"K save.dat",
+       [&](auto &, auto &) {
+         return Records{{'K', at("save.dat")}};
+       },
+       true},
+  };
+  auto plain = [](const Records &records, const std::string &game) {
+    Records out;
+    for (auto record : records) {
+      if (record.second.rfind("@", 0) == 0)
+        record.second = game + record.second.substr(1);
+      out.push_back(record);
+    }
+    return PlainRecord(out);
+  };
+  auto sealed = [](const Records &records, const RecordSeal *seal) {
+    Records out;
+    for (auto record : records) {
+      if (record.second.rfind("@\\", 0) == 0)
+        record.second = record.second.substr(2);
+      out.push_back(record);
+    }
+    return SealedRecord(out, false, seal);
+  };
+  // Another machine's key, and none at all.
+  RecordSeal other_machine = {
+      [](void *, const unsigned char *previous, const unsigned char *bytes, size_t count, unsigned char *out) {
+        for (size_t i = 0; i < kRecordTagBytes; ++i)
+          out[i] = static_cast<unsigned char>(previous[i] * 31 + (i < count ? bytes[i] : i));
+      },
+      nullptr};
+  RecordSeal no_key = {[](void *, const unsigned char *, const unsigned char *, size_t, unsigned char *out) {
+                         std::memset(out, 0, kRecordTagBytes);
+                       },
+                       nullptr};
+  struct Attempt {
+    std::string what;
+    std::function<std::string(const std::string &game, const std::string &outside)> bytes;
+  };
+  std::vector<Attempt> attempts;
+  for (const Row &row : rows) {
+    attempts.push_back(
+        {std::string(row.what) + " | plain", [&row, plain](auto &g, auto &o) { return plain(row.records(g, o), g); }});
+    if (row.sealed_too)
+      attempts.push_back({std::string(row.what) + " | sealed",
+                          [&row, sealed](auto &g, auto &o) { return sealed(row.records(g, o), nullptr); }});
+  }
+  attempts.push_back({"C a.bin | other machine's key", [&](auto &, auto &) {
+                        return sealed({{'C', "@\\a.bin"}}, &other_machine);
+                      }});
+  attempts.push_back({"C a.bin | without the key", [&](auto &, auto &) {
+                        return sealed({{'C', "@\\a.bin"}}, &no_key);
+                      }});
+
+  for (const Attempt &attempt : attempts) {
+    SCOPED_TRACE(attempt.what);
+    GameInstall game;
+    std::string outside = game.root.Join("outside");
+    CreateDirectoryA(outside.c_str(), nullptr);
+    CreateDirectoryA((outside + "\\folder").c_str(), nullptr);
+    WriteBytes(outside + "\\victim.txt", "victim");
+    WriteBytes(outside + "\\victim.txt_old", "victim's old");
+    WriteBytes(outside + "\\victim2.txt", "victim 2");
+    game.AddGameWithList({{"a.bin", "old a"}, {"save.dat", "the player's save"}});
+    game.MakePackage({{"a.bin", "new a"}});
+    ASSERT_EQ(0, RunUnixCommand("ln -s '" + UnixPathOf(outside) + "' '" + UnixPathOf(game.game) + "/link'"));
+    game.AddGameFile("update.run", attempt.bytes(game.game, outside));
+    auto game_before = TreeOf(game.game), outside_before = TreeOf(outside);
+    std::string said = BoxesUpToTheConfirmation(game);
+    std::string game_changes = Changes(game_before, TreeOf(game.game));
+    std::string outside_changes = Changes(outside_before, TreeOf(outside));
+    printf("%s | %s | game:%s | outside:%s\n", attempt.what.c_str(), said.c_str(), game_changes.c_str(),
+           outside_changes.c_str());
+    EXPECT_EQ(WithPath(kRecordRefused, game.Game("update.run")), said);
+    EXPECT_EQ(" none", game_changes);
+    EXPECT_EQ(" none", outside_changes);
+  }
+}
+
+// Genuine records still settle exactly, whatever the spelling of DataDir:
+// a doubled separator at its end, another letter case; and with a torn tail
+// of zeros after the last record (a power cut).
+TEST(GenuineRecords, SettleWhateverTheSpellingOfTheDataDirectory) {
+  for (int spelling = 0; spelling < 3; ++spelling) {
+    SCOPED_TRACE(spelling);
+    GameInstall game;
+    game.AddGameWithList({{"a.bin", "old a"}});
+    game.MakePackage({{"a.bin", "new a"}});
+    auto before = game.Snapshot();
+    game.AddGameFile("a.bin_old", "old a");
+    game.AddGameFile("a.bin", "new a");
+    game.AddGameFile("sub\\b.bin", "new b");
+    std::string record = SealedRecord({{'R', "a.bin"}, {'D', "sub"}, {'C', "sub\\b.bin"}});
+    game.AddGameFile("update.run", spelling == 2 ? record + std::string(4096, '\0') : record);
+    std::string data_dir = spelling == 2 ? game.game : game.game + "\\\\";
+    if (spelling == 1) {
+      data_dir = game.game;
+      for (char &c : data_dir)
+        c = static_cast<char>(isupper(static_cast<unsigned char>(c)) ? tolower(c) : toupper(c));
+    }
+    SetDataDir(data_dir);
+    std::string folder = spelling == 0 ? game.game + "\\" : data_dir;
+    EXPECT_EQ(WithPath(kUndoQuestion, folder) + " / " + kRolledBack, BoxesUpToTheConfirmation(game));
+    EXPECT_EQ(before, game.Snapshot());
+    EXPECT_FALSE(DirExists(game.Game("sub")));
+  }
+}
+
+// A run record the run could not remove (another program held it, or it was
+// made read-only) is never obeyed again: the file the player then puts back
+// where the run had created one stays, and no box speaks of the old run.
+// Nor is a whole record of a run the registry notes as settled.
+TEST(OutlivingRecords, AreNeverObeyedAgain) {
+  {
+    GameInstall game;
+    game.AddGameWithList({{"a.txt", "the player's a"}});
+    game.MakePackage({{"b.bin", "b"}});
+    game.AddGameFile("update.run", SealedRecord({{'C', "a.txt"}}, true));
+    EXPECT_EQ("", BoxesUpToTheConfirmation(game));
+    EXPECT_EQ("the player's a", ReadBytes(game.Game("a.txt")));
+    EXPECT_FALSE(FileExists(game.Game("update.run")));
+  }
+  for (bool held : {true, false}) {
+    SCOPED_TRACE(held ? "held" : "read-only");
+    GameInstall game;
+    // A stale backup of the player's makes the second entry fail.
+    game.AddGameWithList({{"c.bin", "old c"}, {"c.bin_old", "player's"}});
+    game.MakePackage({{"a.txt", "new a"}, {"c.bin", "new c"}});
+    Process process;
+    ASSERT_TRUE(StartAndPressStart(game, &process));
+    HWND failure = WaitForBox(process.pid);
+    ASSERT_NE(nullptr, failure);
+    Process holder;
+    if (held)
+      holder = StartFileHolder(game.Game("update.run"));
+    else
+      ASSERT_TRUE(SetFileAttributesA(game.Game("update.run").c_str(), FILE_ATTRIBUTE_READONLY));
+    PressButton(failure, IDOK);
+    ExpectExitsCleanly(process);
+    KillProcess(holder);
+    EXPECT_FALSE(FileExists(game.Game("a.txt")));
+    game.AddGameFile("a.txt", "the player's a");
+    EXPECT_EQ("", BoxesUpToTheConfirmation(game));
+    EXPECT_EQ("the player's a", ReadBytes(game.Game("a.txt")));
+    EXPECT_FALSE(FileExists(game.Game("update.run")));
+  }
+}
+
+// Yes to the cancel question of the settling's wait window stops nothing
+// there and does not carry over: the install that follows copies and ends
+// as it should.
+TEST_F(Recovery, TheSettlingWindowsCancelDoesNotCarryIntoTheInstall) {
+  install.AddGameWithList({{"a.bin", "old a"}});
+  install.MakePackage({{"a.bin", "new a"}});
+  Records records = {{'D', "many"}};
+  for (int i = 0; i < 1500; ++i) {
+    std::string name = "many\\f" + std::to_string(i) + ".bin";
+    install.AddGameFile(name, "x");
+    records.push_back({'C', name});
+  }
+  install.AddGameFile("update.run", SealedRecord(records));
+  Process process = StartUpdate(install);
+  EXPECT_EQ(WithPath(kUndoQuestion, install.game), AnswerBox(process.pid, IDYES).text);
+  bool asked = false;
+  for (DWORD begun = GetTickCount(); !asked && GetTickCount() - begun < 20000;) {
+    for (HWND window : DialogsOf(process.pid)) {
+      if (WindowText(window) == kWindowTitle && IsWindowVisible(window))
+        PressEscape(window);
+    }
+    if (HWND box = WaitForBox(process.pid, 20)) {
+      MessageBoxView view = ReadMessageBox(box);
+      asked = view.text == kCancelQuestion;
+      PressButton(box, asked ? IDYES : IDOK);
+      WaitForWindowGone(box, 10000);
+      ASSERT_TRUE(asked) << view.text;
+    }
+  }
+  ASSERT_TRUE(asked);
+  EXPECT_EQ(kRolledBack, AnswerBox(process.pid).text);
+  HWND confirm = WaitForConfirm(process.pid);
+  ASSERT_NE(nullptr, confirm);
+  PressButton(confirm, IDOK);
+  EXPECT_EQ(kFinished, AnswerBox(process.pid).text);
+  ExpectExitsCleanly(process);
+  EXPECT_EQ("new a", ReadBytes(Game("a.bin")));
+  EXPECT_FALSE(DirExists(Game("many")));
 }
 
 TEST_F(Recovery, AReadOnlyFileIsReplacedRunAfterRun) {
@@ -166,18 +556,24 @@ TEST_F(Recovery, TheRollbackWarningSaysWhatReallyHappened) {
     const char *what;
     std::function<Process(const GameInstall &)> interfere;
     std::string line; // the warning's second line, %s the game folder
+    Records left;     // what the record still names for the next start
   };
   const std::vector<Case> cases = {
-      {"replaced file held", [](const GameInstall &game) { return StartFileHolder(game.Game("a.bin")); },
-       "元のファイルは名前の末尾に「_old」を付けて残っています。"},
-      {"created file held", [](const GameInstall &game) { return StartFileHolder(game.Game("b.bin")); },
-       "\"%s\\b.bin\"を削除できませんでした。"},
+      {"replaced file held",
+       [](const GameInstall &game) { return StartFileHolder(game.Game("a.bin")); },
+       "元のファイルは名前の末尾に「_old」を付けて残っています。",
+       {{'R', "a.bin"}}},
+      {"created file held",
+       [](const GameInstall &game) { return StartFileHolder(game.Game("b.bin")); },
+       "\"%s\\b.bin\"を削除できませんでした。",
+       {{'C', "b.bin"}}},
       {"backup deleted",
        [](const GameInstall &game) {
          DeleteFileA(game.Game("a.bin_old").c_str());
          return Process();
        },
-       "\"%s\\a.bin\"の元のファイルが見つかりませんでした。"},
+       "\"%s\\a.bin\"の元のファイルが見つかりませんでした。",
+       {}},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
@@ -196,6 +592,10 @@ TEST_F(Recovery, TheRollbackWarningSaysWhatReallyHappened) {
     EXPECT_EQ(kIconWarning, warning.icon);
     ExpectExitsCleanly(process);
     KillProcess(holder);
+    Records left;
+    RunRecordState state;
+    EXPECT_EQ(kRecordRead, ReadRunRecordFile(game.Game("update.run").c_str(), CollectRecord, &left, &state));
+    EXPECT_EQ(c.left, left);
   }
 }
 

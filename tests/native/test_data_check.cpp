@@ -22,9 +22,9 @@ std::string Le64(uint64_t value) {
   return Le32(static_cast<uint32_t>(value)) + Le32(static_cast<uint32_t>(value >> 32));
 }
 
-std::string Encode(const std::vector<uint64_t> &hashes) {
+std::string Encode(const std::vector<uint64_t> &hashes, uint64_t directory_hash = 0) {
   std::string block(DataCheckBytes(static_cast<int32_t>(hashes.size())), '\0');
-  size_t written = EncodeDataCheck(hashes.data(), static_cast<int32_t>(hashes.size()),
+  size_t written = EncodeDataCheck(hashes.data(), static_cast<int32_t>(hashes.size()), directory_hash,
                                    reinterpret_cast<unsigned char *>(&block[0]), block.size());
   EXPECT_EQ(block.size(), written);
   return block;
@@ -61,38 +61,53 @@ TEST(Hash, PiecesGiveTheDigestOfTheWhole) {
   EXPECT_EQ(Hash(""), DataHasherDigest(&empty));
 }
 
+// A block as the builder of an older version wrote it: no directory hash.
+std::string EncodeVersionOne(const std::vector<uint64_t> &hashes) {
+  std::string body = std::string("UDCK") + Le32(1) + Le32(static_cast<uint32_t>(hashes.size()));
+  for (uint64_t hash : hashes)
+    body += Le64(hash);
+  return body + Le64(Hash(body));
+}
+
 TEST(DataCheck, WritesTheLayoutAndRoundTrips) {
-  std::string block = Encode({Hash("abc"), 0, ~0ull});
-  ASSERT_EQ(20u + 8 * 3, block.size());
-  std::string header = std::string("UDCK") + Le32(1) + Le32(3);
-  std::string body = header + Le64(Hash("abc")) + Le64(0) + Le64(~0ull);
+  std::string block = Encode({Hash("abc"), 0, ~0ull}, 0x1122334455667788ull);
+  ASSERT_EQ(28u + 8 * 3, block.size());
+  std::string body =
+      std::string("UDCK") + Le32(2) + Le32(3) + Le64(Hash("abc")) + Le64(0) + Le64(~0ull) + Le64(0x1122334455667788ull);
   EXPECT_EQ(body + Le64(Hash(body)), block);
   std::vector<uint64_t> hashes;
+  DataCheckContents contents;
+  ASSERT_EQ(kDataCheckValid, DecodeDataCheck(Bytes(block), block.size(), 3, nullptr, &contents));
+  EXPECT_TRUE(contents.covers_directory);
+  EXPECT_EQ(0x1122334455667788ull, contents.directory_hash);
   ASSERT_EQ(kDataCheckValid, Decode(block, 3, &hashes));
   EXPECT_EQ((std::vector<uint64_t>{Hash("abc"), 0, ~0ull}), hashes);
-  // Validating alone needs no room for the hashes.
-  EXPECT_EQ(kDataCheckValid, DecodeDataCheck(Bytes(block), block.size(), 3, nullptr));
+  // An older block is still read, and says it does not cover the directory.
+  std::string old = EncodeVersionOne({Hash("abc")});
+  ASSERT_EQ(kDataCheckValid, DecodeDataCheck(Bytes(old), old.size(), 1, nullptr, &contents));
+  EXPECT_FALSE(contents.covers_directory);
 }
 
-TEST(DataCheck, SizesAndRefusedEncodings) {
-  EXPECT_EQ(28u, DataCheckBytes(1));
+TEST(DataCheck, SizesAndTheLengthsThatMakeABlock) {
+  EXPECT_EQ(36u, DataCheckBytes(1));
+  EXPECT_EQ(28u, DataCheckBytesOfVersion(1, 1));
   EXPECT_EQ(0u, DataCheckBytes(0));
   EXPECT_EQ(0u, DataCheckBytes(-1));
-  if (sizeof(size_t) == 4)
+  EXPECT_EQ(0u, DataCheckBytesOfVersion(1, 3));
+  if (sizeof(size_t) == 4) {
     EXPECT_EQ(0u, DataCheckBytes(INT32_MAX));
-  uint64_t hash = 1;
-  unsigned char out[28];
-  EXPECT_EQ(0u, EncodeDataCheck(&hash, 1, out, sizeof out - 1));
-  EXPECT_EQ(28u, EncodeDataCheck(&hash, 1, out, sizeof out));
-}
-
-TEST(DataCheck, NoBytesOrNoMagicIsAnOldPackage) {
-  for (const std::string &gap : {std::string(), std::string("U"), std::string("UDC"), std::string("udck"),
-                                 std::string("XDCK") + Encode({1}).substr(4), std::string(40, '\0')}) {
-    DataCheckResult result = Decode(gap, 1);
-    EXPECT_EQ(kDataCheckAbsent, result) << gap.size();
-    EXPECT_FALSE(IsDataCheckMalformed(result));
   }
+  uint64_t hash = 1;
+  unsigned char out[36];
+  EXPECT_EQ(0u, EncodeDataCheck(&hash, 1, 0, out, sizeof out - 1));
+  EXPECT_EQ(36u, EncodeDataCheck(&hash, 1, 0, out, sizeof out));
+  const struct {
+    uint64_t gap;
+    int32_t count;
+    uint32_t version;
+  } lengths[] = {{44, 2, 2}, {36, 2, 1}, {43, 2, 0}, {45, 2, 0}, {0, 2, 0}, {36, 0, 0}, {36, 1, 2}, {28, 1, 1}};
+  for (const auto &l : lengths)
+    EXPECT_EQ(l.version, DataCheckVersionOfLength(l.gap, l.count)) << l.gap << " " << l.count;
 }
 
 std::string Flipped(std::string bytes, size_t at) {
@@ -102,22 +117,23 @@ std::string Flipped(std::string bytes, size_t at) {
 
 TEST(DataCheck, EachMalformedKindIsRefused) {
   const std::string good = Encode({Hash("a"), Hash("bc")});
-  std::string version_two = std::string("UDCK") + Le32(2) + good.substr(8);
+  std::string rest = good.substr(8);
   struct Case {
     const char *what;
     std::string bytes;
     int32_t count;
     DataCheckResult expected;
   } cases[] = {
-      {"version 2", version_two, 2, kDataCheckWrongVersion},
-      {"version 0", std::string("UDCK") + Le32(0) + good.substr(8), 2, kDataCheckWrongVersion},
-      {"count 2, trailer 3", good, 3, kDataCheckWrongCount},
-      {"count 2, trailer 1", good, 1, kDataCheckWrongCount},
-      {"magic only", "UDCK", 2, kDataCheckWrongLength},
-      {"header cut", good.substr(0, 11), 2, kDataCheckWrongLength},
+      {"one bit of the magic", Flipped(good, 0), 2, kDataCheckBadMagic},
+      {"version 1 at the length of 2", std::string("UDCK") + Le32(1) + rest, 2, kDataCheckWrongVersion},
+      {"version 0", std::string("UDCK") + Le32(0) + rest, 2, kDataCheckWrongVersion},
+      {"count 3 in a block of 2", std::string("UDCK") + Le32(2) + Le32(3) + good.substr(12), 2, kDataCheckWrongCount},
+      {"count 2, trailer 4", good, 4, kDataCheckWrongLength},
+      // As long as an older block for 3: read as one, its version is wrong.
+      {"count 2, trailer 3", good, 3, kDataCheckWrongVersion},
       {"one byte short", good.substr(0, good.size() - 1), 2, kDataCheckWrongLength},
-      {"one byte more", good + '\0', 2, kDataCheckWrongLength},
       {"a hash damaged", Flipped(good, 12), 2, kDataCheckBadSelfHash},
+      {"the directory hash damaged", Flipped(good, good.size() - 9), 2, kDataCheckBadSelfHash},
       {"the self hash damaged", Flipped(good, good.size() - 1), 2, kDataCheckBadSelfHash},
   };
   for (const Case &c : cases) {
@@ -170,16 +186,30 @@ TEST(ReadPackageDirectory, HandsOutTheHashesOfAPackageWithADataCheck) {
 }
 
 TEST(ReadPackageDirectory, APackageWithoutADataCheckLoadsAsBefore) {
-  // Nothing after the directory, or bytes there that are no block.
-  for (const std::string &gap : {std::string(), std::string("junk"), std::string(3, 'U'), std::string(100, '\xFF')}) {
+  std::string block = DataCheckBlock(kItems);
+  // Bytes after the directory that are not exactly as long as a block are
+  // none, whatever they begin with.
+  for (const std::string &gap :
+       {std::string(), std::string("junk"), std::string(3, 'U'), std::string(100, '\xFF'), std::string("UDCK"),
+        std::string("UDCK") + std::string(60, 'x'), block.substr(0, block.size() - 1), block + "x"}) {
     ReadResult result = Read(PackageBytes(kItems, gap));
-    EXPECT_EQ(kPackageOk, result.error) << gap;
+    EXPECT_EQ(kPackageOk, result.error) << gap.size();
     EXPECT_EQ(3, result.count);
     EXPECT_FALSE(result.has_hashes);
   }
+  // Nor are bytes of a block's length that hold an entry's data.
+  std::string directory = DirectoryBytes({{"a.txt", "12345678"}});
+  std::string lying_after(DataCheckBytes(1), 'U');
+  std::string package = "12345678" + directory + lying_after + Trailer(8, 1);
+  // Point the entry's data into the gap: offset low half at the record's end.
+  uint64_t gap_start = 8 + directory.size();
+  package.replace(8 + directory.size() - 4, 4, Le32(static_cast<uint32_t>(gap_start)));
+  ReadResult inside = Read(package);
+  EXPECT_EQ(kPackageOk, inside.error);
+  EXPECT_FALSE(inside.has_hashes);
   // Callers that want no hashes read every package as they did.
-  std::string package = PackageBytesWithDataCheck(kItems);
-  PackageSource source{ReadFromString, &package, package.size()};
+  std::string checked = PackageBytesWithDataCheck(kItems);
+  PackageSource source{ReadFromString, &checked, checked.size()};
   ArchiveEntry *entries = nullptr;
   int32_t count = 0, bad_entry = -2;
   ASSERT_EQ(kPackageOk, ReadPackageDirectory(source, &entries, &count, &bad_entry));
@@ -187,19 +217,38 @@ TEST(ReadPackageDirectory, APackageWithoutADataCheckLoadsAsBefore) {
   std::free(entries);
 }
 
+TEST(ReadPackageDirectory, AnOlderBlockChecksTheDataAlone) {
+  std::vector<uint64_t> hashes = {Hash("hello"), Hash(""), Hash("bbbb")};
+  ReadResult result = Read(PackageBytes(kItems, EncodeVersionOne(hashes)));
+  ASSERT_EQ(kPackageOk, result.error);
+  EXPECT_EQ(hashes, result.hashes);
+}
+
+// The package with its directory edited after the block was made.
+std::string WithDirectoryEdit(const std::vector<PackageItem> &items, const std::vector<PackageItem> &shown) {
+  std::string package = PackageBytesWithDataCheck(items);
+  std::string directory = DirectoryBytes(items);
+  size_t at = package.find(directory);
+  return package.replace(at, directory.size(), DirectoryBytes(shown));
+}
+
 TEST(ReadPackageDirectory, AMalformedDataCheckRefusesThePackage) {
   std::string block = DataCheckBlock(kItems);
   std::vector<PackageItem> two(kItems.begin(), kItems.begin() + 2);
+  std::vector<PackageItem> renamed = kItems, swapped = kItems;
+  renamed[0].name = "readme.txu";
+  std::swap(swapped[0].name, swapped[2].name);
+  std::swap(swapped[0].data, swapped[2].data);
   struct Case {
     const char *what;
     std::string package;
   } cases[] = {
       {"damaged block", PackageBytes(kItems, Flipped(block, 20))},
+      {"one bit of the magic", PackageBytes(kItems, Flipped(block, 3))},
       {"block of another count", PackageBytes(kItems, DataCheckBlock(two))},
-      {"block cut short", PackageBytes(kItems, block.substr(0, block.size() - 1))},
-      {"bytes after the block", PackageBytes(kItems, block + "x")},
-      {"a megabyte after the block", PackageBytes(kItems, block + std::string(1 << 20, 'x'))},
       {"unknown version", PackageBytes(kItems, "UDCK" + Le32(7) + block.substr(8))},
+      {"a name changed", WithDirectoryEdit(kItems, renamed)},
+      {"two names swapped", WithDirectoryEdit(kItems, swapped)},
   };
   for (const Case &c : cases) {
     ReadResult result = Read(c.package);

@@ -76,12 +76,14 @@ TEST(Build, OneFileGivesTheSampleWithItsDataCheck) {
                                                      "a.txt\x03",
                                                      10) +
                                          std::string(11, '\0');
-  const std::string check_body = "UDCK" + Le32(1) + Le32(1) + Le64(0x78AF5F94892F3950ull); // XXH3-64 of "abc"
+  // The hash of "abc" (XXH3-64), then the hash of the directory's 18 bytes.
+  const std::string check_body = "UDCK" + Le32(2) + Le32(1) + Le64(0x78AF5F94892F3950ull) +
+                                 Le64(HashBytes(data_and_directory.data() + 3, 18));
   const std::string expected = data_and_directory + check_body + Le64(HashBytes(check_body.data(), check_body.size())) +
                                std::string("\0\0\0\0\x03\0\0\0\x01\0\0\0", 12);
-  ASSERT_EQ(61u, expected.size());
+  ASSERT_EQ(69u, expected.size());
   EXPECT_EQ(expected, ReadAll(scratch.Out()));
-  EXPECT_EQ(61u, report.package_bytes);
+  EXPECT_EQ(69u, report.package_bytes);
   EXPECT_FALSE(fs::exists(scratch.Out() + ".part"));
 }
 

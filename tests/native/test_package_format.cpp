@@ -189,23 +189,34 @@ TEST(EntryNames, ComponentsWindowsWouldNotKeepAsWrittenAreRefused) {
     EXPECT_FALSE(Safe(name)) << name;
 }
 
-TEST(EntryNames, AnEntryNamedAsAnothersBackupIsRefused) {
+// Names compared as Windows compares them: letter case folded, full-width,
+// Greek and Cyrillic letters too, and a character spelt twice in code page
+// 932 (NEC and IBM rows) is one; and the run record's own name is taken.
+TEST(EntryNames, AnEntryNamedAsAnothersBackupOrAsTheRunRecordIsRefused) {
   struct Case {
     std::vector<const char *> names;
     int32_t bad_entry; // -1: accepted
+    PackageError error = kPackageBackupNameClash;
   };
   const std::vector<Case> cases = {
       {{"a.bin", "b.bin", "a.bin_old2"}, -1},
       {{"a.bin_old", "a.bin"}, 1},
       {{"sub\\X.TXT", "b", "sub\\x.txt_OLD"}, 2},
-      // Only ASCII letters fold: the trail byte 0x41 of "\x83\x41" stays.
+      // The trail byte 0x41 of "\x83\x41" (ア) is no letter.
       {{"\x83\x41", "\x83\x61_old"}, -1},
       {{"\x83\x41", "\x83\x41_old"}, 1},
+      {{"\x82\x60.txt", "\x82\x81.txt_old"}, 1}, // Ａ.txt and ａ.txt_old
+      {{"\x83\xBF", "\x83\x9F_old"}, 1},         // α and Α_old
+      {{"\x84\x76", "\x84\x46_OLD"}, 1},         // ё and Ё_OLD
+      {{"\xFA\x40", "\xEE\xEF_old", "x"}, 1},    // ⅰ (IBM) and ⅰ (NEC-selected)_old
+      {{"\x82\x60", "\x82\x61_old"}, -1},        // Ａ and Ｂ_old
+      {{"a", "UPDATE.RUN"}, 1, kPackageReservedName},
+      {{"sub\\update.run", "update.run2"}, -1},
   };
   for (const Case &c : cases) {
     int32_t bad = -1;
     PackageError error = CheckBackupNameClashes(c.names.data(), static_cast<int32_t>(c.names.size()), &bad);
-    EXPECT_EQ(c.bad_entry < 0 ? kPackageOk : kPackageBackupNameClash, error) << c.names[0];
+    EXPECT_EQ(c.bad_entry < 0 ? kPackageOk : c.error, error) << c.names[0];
     if (c.bad_entry >= 0) {
       EXPECT_EQ(c.bad_entry, bad) << c.names[0];
     }

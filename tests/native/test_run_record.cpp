@@ -1,7 +1,10 @@
 // The run record's bytes: what a killed run leaves must decode to exactly the
-// records it finished writing, and nothing else may be taken for a record.
+// records it finished writing; a record whose tag does not hold ends it (a
+// torn tail); nothing written without the key is taken for a record; a batch
+// replaces what came before it only once it is complete.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,11 +15,31 @@ namespace {
 
 using Records = std::vector<std::pair<char, std::string>>;
 
-std::string Encode(const Records &records) {
-  std::string bytes = kRunRecordHeader;
+// A stand-in for the keyed hash: any function of key, previous tag and bytes
+// that differs with each of them will do for the format.
+void TestTag(void *context, const unsigned char previous[kRecordTagBytes], const unsigned char *bytes, size_t count,
+             unsigned char out[kRecordTagBytes]) {
+  uint64_t h = *static_cast<const uint64_t *>(context);
+  for (size_t i = 0; i < kRecordTagBytes; ++i)
+    h = (h ^ previous[i]) * 1099511628211ull;
+  for (size_t i = 0; i < count; ++i)
+    h = (h ^ bytes[i]) * 1099511628211ull;
+  for (size_t i = 0; i < kRecordTagBytes; ++i, h = h * 6364136223846793005ull + 1)
+    out[i] = static_cast<unsigned char>(h >> 56);
+}
+
+uint64_t kKey = 42, kOtherKey = 43;
+const RecordSeal kSeal = {TestTag, &kKey};
+const RecordSeal kOtherSeal = {TestTag, &kOtherKey};
+const unsigned char kRunId[kRunIdBytes] = {1, 2, 3};
+
+std::string Encode(const Records &records, const RecordSeal &seal = kSeal) {
+  unsigned char header[kRunRecordHeaderBytes], chain[kRecordTagBytes];
+  EncodeRunRecordHeader(kRunId, seal, header, chain);
+  std::string bytes(reinterpret_cast<char *>(header), sizeof header);
   for (const auto &record : records) {
     unsigned char out[300];
-    size_t length = EncodeRunRecord(record.first, record.second.c_str(), out, sizeof out);
+    size_t length = EncodeRunRecord(record.first, record.second.c_str(), seal, chain, out, sizeof out);
     EXPECT_NE(0u, length);
     bytes.append(reinterpret_cast<char *>(out), length);
   }
@@ -28,29 +51,38 @@ int Collect(void *context, char kind, const char *path, size_t length) {
   return 0;
 }
 
-int Decode(const std::string &bytes, Records *records) {
-  return ReadRunRecord(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), Collect, records);
+int Decode(const std::string &bytes, Records *records, const RecordSeal *seal = &kSeal) {
+  RunRecordState state;
+  records->clear();
+  return ReadRunRecord(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), seal, Collect, records,
+                       &state);
 }
 
-const Records kRun = {{'D', "G:\\game\\sub"},      {'C', "G:\\game\\sub\\a.bin"}, {'R', "G:\\game\\\x83\x5C.bin"},
-                      {'T', "G:\\game\\uin1.tmp"}, {'K', "G:\\game\\uin1.tmp"},   {'A', ""}};
+const Records kRun = {{'D', "sub"},      {'C', "sub\\a.bin"}, {'R', "\x83\x5C.bin"},
+                      {'T', "uin1.tmp"}, {'P', "uin2.tmp"},   {'K', "uin1.tmp"},
+                      {'A', ""}};
 
-TEST(RunRecord, RoundTripsAndIgnoresARecordCutShort) {
+TEST(RunRecord, RoundTripsAndEndsAtARecordCutShortOrTorn) {
   std::string bytes = Encode(kRun);
   Records decoded;
   ASSERT_EQ(0, Decode(bytes, &decoded));
   EXPECT_EQ(kRun, decoded);
-  // Every cut inside the last record leaves the ones before it.
-  std::string without_last = Encode(Records(kRun.begin(), kRun.end() - 2));
-  for (size_t cut = without_last.size(); cut < Encode(Records(kRun.begin(), kRun.end() - 1)).size(); ++cut) {
-    decoded.clear();
-    ASSERT_EQ(0, Decode(Encode(Records(kRun.begin(), kRun.end() - 1)).substr(0, cut), &decoded)) << cut;
+  // Every cut inside the last record, and a tail of zeros or of anything
+  // after any record, leaves the records before it.
+  const Records before_last(kRun.begin(), kRun.end() - 1);
+  const std::string whole = Encode(before_last), shorter = Encode(Records(kRun.begin(), kRun.end() - 2));
+  for (size_t cut = shorter.size(); cut < whole.size(); ++cut) {
+    ASSERT_EQ(0, Decode(whole.substr(0, cut), &decoded)) << cut;
     EXPECT_EQ(Records(kRun.begin(), kRun.end() - 2), decoded) << cut;
+  }
+  for (const std::string &tail : {std::string(4096, '\0'), std::string("Cevil.txt") + '\0' + std::string(32, 'x')}) {
+    ASSERT_EQ(0, Decode(whole + tail, &decoded));
+    EXPECT_EQ(before_last, decoded);
   }
 }
 
 TEST(RunRecord, AHeaderCutShortHoldsNoRecords) {
-  const std::string header = kRunRecordHeader;
+  const std::string header = Encode({});
   for (size_t cut = 0; cut < header.size(); ++cut) {
     Records decoded;
     EXPECT_EQ(0, Decode(header.substr(0, cut), &decoded)) << cut;
@@ -58,23 +90,41 @@ TEST(RunRecord, AHeaderCutShortHoldsNoRecords) {
   }
 }
 
-TEST(RunRecord, AnythingElseIsRefused) {
+TEST(RunRecord, WhatWasNotWrittenWithTheKeyIsRefusedOrEndsTheRecord) {
   Records decoded;
-  const std::string header = kRunRecordHeader;
-  const std::vector<std::string> refused = {"UPDRUN2\n",
-                                            "UPDRUX",
-                                            "X",
-                                            header + std::string("Xa\0", 3),
-                                            header + std::string("C\0", 2),
-                                            header + std::string(1, '\0')};
-  for (const std::string &bytes : refused) {
-    EXPECT_EQ(-1, Decode(bytes, &decoded)) << bytes;
-  }
-  unsigned char out[16];
-  EXPECT_EQ(0u, EncodeRunRecord('C', "", out, sizeof out));
-  EXPECT_EQ(0u, EncodeRunRecord('Q', "x", out, sizeof out));
-  EXPECT_EQ(0u, EncodeRunRecord('C', "toolong", out, 8)); // needs 9
-  EXPECT_EQ(9u, EncodeRunRecord('C', "toolong", out, 9));
+  // Another key, the old unsealed format, another magic: refused whole.
+  for (const std::string &bytes :
+       {Encode(kRun, kOtherSeal), std::string("UPDRUN1\nCa.bin\0", 15), "UPDRUN3\n" + Encode(kRun).substr(8)})
+    EXPECT_EQ(-1, Decode(bytes, &decoded));
+  // A record changed in the middle ends the record there: only those before
+  // it stand, and nothing after it.
+  std::string changed = Encode(kRun);
+  changed[Encode(Records(kRun.begin(), kRun.begin() + 1)).size() + 1] = 'x'; // "sub\a.bin" -> "xub\a.bin"
+  ASSERT_EQ(0, Decode(changed, &decoded));
+  EXPECT_EQ(Records(kRun.begin(), kRun.begin() + 1), decoded);
+  // Without a seal (a tool that only looks) the tags are passed over.
+  ASSERT_EQ(0, Decode(Encode(kRun, kOtherSeal), &decoded, nullptr));
+  EXPECT_EQ(kRun, decoded);
+  unsigned char out[64], chain[kRecordTagBytes] = {};
+  EXPECT_EQ(0u, EncodeRunRecord('C', "", kSeal, chain, out, sizeof out));
+  EXPECT_EQ(0u, EncodeRunRecord('Q', "x", kSeal, chain, out, sizeof out));
+  EXPECT_EQ(0u, EncodeRunRecord('C', "toolong", kSeal, chain, out, 40)); // needs 41
+  EXPECT_EQ(41u, EncodeRunRecord('C', "toolong", kSeal, chain, out, 41));
+}
+
+TEST(RunRecord, ACompleteBatchReplacesWhatCameBeforeIt) {
+  const Records run = {{'C', "a.bin"}, {'R', "b.bin"}, {'C', "c.bin"}};
+  const Records left = {{'R', "b.bin"}};
+  Records with_batch = run;
+  with_batch.push_back({'N', ""});
+  with_batch.insert(with_batch.end(), left.begin(), left.end());
+  Records decoded;
+  // Cut before its end, the batch counts for nothing.
+  ASSERT_EQ(0, Decode(Encode(with_batch), &decoded));
+  EXPECT_EQ(run, decoded);
+  with_batch.push_back({'E', ""});
+  ASSERT_EQ(0, Decode(Encode(with_batch), &decoded));
+  EXPECT_EQ(left, decoded);
 }
 
 } // namespace

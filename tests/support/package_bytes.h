@@ -38,25 +38,36 @@ struct PackageItem {
   std::string data;
 };
 
+// The directory of the items, their data laid out in order from offset 0.
+inline std::string DirectoryBytes(const std::vector<PackageItem> &items) {
+  std::string directory;
+  uint64_t offset = 0;
+  for (const PackageItem &item : items) {
+    directory += EntryRecord(item.name, static_cast<uint32_t>(item.data.size()), offset);
+    offset += item.data.size();
+  }
+  return directory;
+}
+
 // Data of every item in order, then the directory, then after_directory
 // (where a data check block goes), then the trailer.
 inline std::string PackageBytes(const std::vector<PackageItem> &items, const std::string &after_directory = "") {
-  std::string data, directory;
-  for (const PackageItem &item : items) {
-    directory += EntryRecord(item.name, static_cast<uint32_t>(item.data.size()), data.size());
+  std::string data;
+  for (const PackageItem &item : items)
     data += item.data;
-  }
-  return data + directory + after_directory + Trailer(data.size(), static_cast<uint32_t>(items.size()));
+  return data + DirectoryBytes(items) + after_directory + Trailer(data.size(), static_cast<uint32_t>(items.size()));
 }
 
-// The data check block for the items' data, as mkupdate writes it.
+// The data check block for the items' data and directory, as mkupdate
+// writes it.
 inline std::string DataCheckBlock(const std::vector<PackageItem> &items) {
   std::vector<uint64_t> hashes;
   for (const PackageItem &item : items)
     hashes.push_back(HashBytes(item.data.data(), item.data.size()));
+  std::string directory = DirectoryBytes(items);
   std::string block(DataCheckBytes(static_cast<int32_t>(items.size())), '\0');
-  EncodeDataCheck(hashes.data(), static_cast<int32_t>(hashes.size()), reinterpret_cast<unsigned char *>(&block[0]),
-                  block.size());
+  EncodeDataCheck(hashes.data(), static_cast<int32_t>(hashes.size()), HashBytes(directory.data(), directory.size()),
+                  reinterpret_cast<unsigned char *>(&block[0]), block.size());
   return block;
 }
 

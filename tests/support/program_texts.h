@@ -12,6 +12,16 @@ inline constexpr char kNoSpace[] = "ディスクの空き容量が不足して�
 inline constexpr char kPackageUnreadable[] = "UPDATE.DATの読み込みに失敗しました。\nインストールを終了します。";
 inline constexpr char kRolledBack[] = "前回中断されたインストールを元に戻しました。";
 inline constexpr char kCompleted[] = "前回中断されたインストールを完了しました。";
+// Asked before an interrupted run is settled; %s the data directory.
+inline constexpr char kUndoQuestion[] =
+    "前回中断されたインストールを元に戻します。\n対象フォルダー: %s\nよろしいですか？";
+inline constexpr char kCompleteQuestion[] =
+    "前回中断されたインストールを完了します。\n対象フォルダー: %s\nよろしいですか？";
+// A run record the program does not obey; %s its path.
+inline constexpr char kRecordRefused[] =
+    "前回中断されたインストールの記録\"%s\"は、このコンピューターでこのプログラムが書いたものでないか、"
+    "ゲームのフォルダーの外やリンクを指しているため、無視しました。\nファイルは変更していません。"
+    "名前の末尾に「_old」が付いたファイルが残っている場合は、手作業で元の名前に戻してください。";
 // The first line of the failure box; the failure's detail follows it.
 inline constexpr char kFailedWriting[] = "インストール中にエラーが発生しました。(書き込み中)\r\n";
 

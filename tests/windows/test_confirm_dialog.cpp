@@ -69,7 +69,7 @@ protected:
   // while script drives it from a helper thread; whatever the script leaves
   // open is cancelled.
   static Outcome Run(const std::function<void(HWND dialog)> &script) {
-    UpdateDestinationDisplay(nullptr, ArchiveSizeKiB());
+    UpdateDestinationDisplay(nullptr);
     std::thread driver([&script] {
       HWND dialog = WaitForConfirm(GetCurrentProcessId(), 5000);
       EXPECT_NE(nullptr, dialog) << "the dialog did not appear";
@@ -82,9 +82,7 @@ protected:
       }
     });
     Outcome outcome;
-    int64_t package_kib = ArchiveSizeKiB();
-    outcome.result = DialogBoxParamA(ProgramResources(), MAKEINTRESOURCEA(IDD_CONFIRM), nullptr, ConfirmDialogProc,
-                                     reinterpret_cast<LPARAM>(&package_kib));
+    outcome.result = DialogBoxParamA(ProgramResources(), MAKEINTRESOURCEA(IDD_CONFIRM), nullptr, ConfirmDialogProc, 0);
     driver.join();
     outcome.ok_pressed = OkPressed;
     return outcome;

@@ -1,6 +1,11 @@
 // Rollback and finishing on real files under Wine, after real extraction
 // passes: what is restored, removed, kept and counted as failed.
+#include <cstring>
+
 #include "install_fixture.h"
+#include "journal/record_seal.h"
+// After windows.h (through the fixture).
+#include <sddl.h>
 
 namespace {
 
@@ -151,6 +156,36 @@ TEST_F(JournalPassWindow, EachPassPumpsTheWindowItIsGiven) {
   PostMessageA(probe.window, WM_USER, 0, 0);
   RollBack(&probe.progress);
   EXPECT_FALSE(MessagePending(probe.window));
+}
+
+} // namespace
+
+namespace {
+
+// The key that seals run records lives where only administrators and SYSTEM
+// may read it: the access rights Wine keeps for the registry key are the
+// ones the program set. Two loads give the same seal.
+TEST(MachineKey, IsReadableByAdministratorsOnlyAndStays) {
+  RecordSeal first, second;
+  ASSERT_TRUE(LoadRecordSeal(true, &first));
+  ASSERT_TRUE(LoadRecordSeal(false, &second));
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRecordSealKey, 0, KEY_READ, &key));
+  char buffer[512];
+  DWORD size = sizeof buffer;
+  ASSERT_EQ(ERROR_SUCCESS, RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, buffer, &size));
+  RegCloseKey(key);
+  LPSTR text = nullptr;
+  ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(buffer, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                                   &text, nullptr));
+  EXPECT_STREQ(kRecordSealAccess, text);
+  LocalFree(text);
+  const unsigned char previous[kRecordTagBytes] = {}, bytes[] = "Ca.bin";
+  unsigned char a[kRecordTagBytes], b[kRecordTagBytes];
+  first.tag(first.context, previous, bytes, sizeof bytes, a);
+  second.tag(second.context, previous, bytes, sizeof bytes, b);
+  EXPECT_EQ(0, std::memcmp(a, b, sizeof a));
+  EXPECT_NE(std::string(kRecordTagBytes, '\0'), std::string(reinterpret_cast<char *>(a), sizeof a));
 }
 
 } // namespace

@@ -2,8 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 
 #include "archive/loader.h"
+#include "common/run_state.h"
+#include "common/cp932.h"
+#include "common/name_fold.h"
 #include "package_bytes.h"
 #include "test_support.h"
 
@@ -143,6 +147,44 @@ TEST_F(LoaderRefusals, ARefusedPackageLeavesNoEntryOfAnEarlierLoad) {
   ExpectRefused(EntryRecord("ok", 0, 0) + EntryRecord("..\\x", 0, 0) + Trailer(0, 2), kPackageUnsafeName);
   ArchiveEntry entry;
   EXPECT_EQ(-1, GetArchiveEntry(0, &entry));
+}
+
+} // namespace
+
+namespace {
+
+// The portable folding of names agrees with Windows on every character of
+// code page 932: two characters fold alike exactly when Windows upper-cases
+// them to the same character. And the file system folds a full-width pair.
+TEST(NameFolding, AgreesWithWindowsOnEveryCharacterOfTheCodePage) {
+  std::map<WCHAR, std::string> by_windows;
+  std::map<std::string, WCHAR> by_fold;
+  int checked = 0;
+  for (unsigned code = 0x20; code <= 0xFCFC; ++code) {
+    char bytes[3] = {static_cast<char>(code >> 8), static_cast<char>(code & 0xFF), 0};
+    bool two = code > 0xFF;
+    if (!two && code >= 0x7F)
+      continue;
+    if (two &&
+        (!IsLeadByte932(static_cast<unsigned char>(bytes[0])) || !IsTrailByte932(static_cast<unsigned char>(bytes[1]))))
+      continue;
+    const char *text = two ? bytes : bytes + 1;
+    WCHAR wide[4];
+    if (MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text, -1, wide, 4) != 2)
+      continue;
+    CharUpperBuffW(wide, 1);
+    std::string folded = FoldNameCase(text);
+    auto w = by_windows.emplace(wide[0], folded);
+    auto f = by_fold.emplace(folded, wide[0]);
+    EXPECT_EQ(w.first->second, folded) << std::hex << code;
+    EXPECT_EQ(f.first->second, wide[0]) << std::hex << code;
+    ++checked;
+  }
+  EXPECT_GT(checked, 7000);
+
+  TempDir dir;
+  ASSERT_TRUE(WriteBytes(dir.Join("\x82\x60.txt"), "A")); // Ａ.txt
+  EXPECT_EQ("A", ReadBytes(dir.Join("\x82\x81.txt")));    // ａ.txt
 }
 
 } // namespace

@@ -26,7 +26,7 @@ TEST(PackageBuilderOnWindows, PacksJapaneseNamesInCodePage932) {
   EXPECT_EQ("readme.txt", check.entries[0].name);
   EXPECT_EQ("キャラ\\ソ.bmp", check.entries[1].name); // literals here are code page 932
   std::string package = ReadBytes(dir.Join("UPDATE.DAT"));
-  EXPECT_EQ("face", package.substr(check.entries[1].offset, check.entries[1].size));
+  EXPECT_EQ("face", package.substr(static_cast<size_t>(check.entries[1].offset), check.entries[1].size));
 }
 
 } // namespace

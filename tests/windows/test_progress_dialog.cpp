@@ -180,73 +180,21 @@ TEST_F(StatusWindows, FinishingWindowAsksAndStaysUp) {
   EXPECT_TRUE(IsWindow(window_) && IsWindowVisible(window_));
 }
 
-// The copy beside the window, as the driver runs it: what one work function
-// saw. Work functions take no context, so the script is shared.
-struct BesideScript {
-  bool send_cancel = false; // from the worker thread, else posted
-  DWORD worker_thread = 0;
-  bool box_before_pump = false;
-  int32_t status_before_pump = -1, status_after_pump = -1;
-} Script;
-
-HWND ScriptWindow = nullptr;
-
-void CancelThenPump(PassProgress *progress) {
-  Script.worker_thread = GetCurrentThreadId();
-  ShowPercent(progress, 10);
-  if (Script.send_cancel) {
-    DWORD_PTR result = 0;
-    SendMessageTimeoutA(ScriptWindow, WM_COMMAND, IDCANCEL, 0, SMTO_NORMAL, 10000, &result);
-  } else {
-    PressButton(ScriptWindow, IDCANCEL);
-  }
-  Sleep(300); // time for the window thread to act on it, if it wrongly would
-  Script.box_before_pump = FindBox(GetCurrentProcessId(), false) != nullptr;
-  Script.status_before_pump = InstallStatus;
-  PumpProgress(progress);
-  Script.status_after_pump = InstallStatus;
-}
-
-void MoveBarToTheEnd(PassProgress *progress) {
-  Script.worker_thread = GetCurrentThreadId();
-  for (int32_t percent = 0; percent <= 100; ++percent) {
-    ShowPercent(progress, percent);
-    PumpProgress(progress);
-  }
-}
-
-TEST_F(StatusWindows, ACancelDuringTheWorkersCopyIsAskedOnlyAtItsNextPump) {
-  for (bool send : {false, true}) {
-    SCOPED_TRACE(send ? "sent from another thread" : "posted");
-    ResetProgramState();
-    Script = BesideScript();
-    Script.send_cancel = send;
-    ScriptWindow = OpenProgress();
-    BoxAnswerer answerer(GetCurrentProcessId(), {IDYES});
-    ASSERT_TRUE(RunBesideWindow(window_, CancelThenPump));
-    std::vector<MessageBoxView> boxes = answerer.Stop();
-    EXPECT_NE(GetCurrentThreadId(), Script.worker_thread);
-    EXPECT_FALSE(Script.box_before_pump);
-    EXPECT_EQ(kStatusRunning, Script.status_before_pump);
-    EXPECT_EQ(kStatusCancelled, Script.status_after_pump);
-    ASSERT_EQ(1u, boxes.size());
-    ExpectCancelQuestion(boxes[0]);
-    DestroyWindow(window_);
-    window_ = nullptr;
-  }
-}
-
-TEST_F(StatusWindows, TheWorkersBarEndsWhereItsWorkLeftIt) {
-  ScriptWindow = OpenProgress();
-  ASSERT_TRUE(RunBesideWindow(window_, MoveBarToTheEnd));
-  EXPECT_NE(GetCurrentThreadId(), Script.worker_thread);
-  EXPECT_EQ(100, SendDlgItemMessageA(window_, IDC_PROGRESS_BAR, PBM_GETPOS, 0, 0));
+// The passes' progress works on this thread: the bar moves when told, and a
+// cancel waiting in the queue is asked only inside the pump.
+TEST_F(StatusWindows, ProgressMovesTheBarAtOnceAndAsksOnlyInsideThePump) {
+  OpenProgress();
+  WindowProgress progress(window_);
+  progress.ShowPercent(37);
+  EXPECT_EQ(37, SendDlgItemMessageA(window_, IDC_PROGRESS_BAR, PBM_GETPOS, 0, 0));
+  PressButton(window_, IDCANCEL);
   EXPECT_EQ(kStatusRunning, InstallStatus);
-
-  // No window, no worker: the caller runs the work itself.
-  Script = BesideScript();
-  EXPECT_FALSE(RunBesideWindow(nullptr, MoveBarToTheEnd));
-  EXPECT_EQ(0u, Script.worker_thread);
+  BoxAnswerer answerer(GetCurrentProcessId(), {IDYES});
+  progress.Pump();
+  std::vector<MessageBoxView> boxes = answerer.Stop();
+  EXPECT_EQ(kStatusCancelled, InstallStatus);
+  ASSERT_EQ(1u, boxes.size());
+  ExpectCancelQuestion(boxes[0]);
 }
 
 TEST_F(StatusWindows, WaitWindowsShowTheirTwoLines) {

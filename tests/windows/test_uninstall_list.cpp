@@ -285,4 +285,32 @@ TEST_F(UninstallList, ListHeldOpenByAnotherProgramIsRewrittenInPlace) {
   EXPECT_EQ(kOnlyTheList, FolderNames(dir.path));
 }
 
+// Held open as above, on a drive that runs out while the list grows in
+// place: the old list comes back whole from the copy taken beside it.
+TEST_F(UninstallList, AnInPlaceRewriteCutShortPutsTheOldListBack) {
+  SKIP_UNLESS_ROOT("mounts a small drive");
+  SmallDrive drive(Path("small"), 256);
+  ASSERT_TRUE(drive.mounted);
+  UseTarget(drive.folder);
+  // About 42 KiB loaded, 127 KiB new: the new list and a copy of the old one
+  // fit beside it, the list grown to the new size in place does not.
+  std::string loaded;
+  for (int n = 0; n < 250; ++n)
+    loaded += ListEntry("F", drive.folder + "\\old_" + std::string(150, 'o') + std::to_string(n));
+  loaded += kListEnd;
+  ASSERT_TRUE(WriteBytes(list_path, loaded));
+  ASSERT_EQ(0, LoadUninstallList());
+  for (int n = 0; n < 500; ++n)
+    JournalAppend("F", (drive.folder + "\\new_" + std::string(150, 'n') + std::to_string(n)).c_str(), kJournalCreated);
+  Process holder = StartFileHolder(list_path);
+  ASSERT_NE(nullptr, holder.handle);
+
+  SaveUninstallList(nullptr);
+
+  KillProcess(holder);
+  ExpectWriteFailure("に書き込めません。");
+  EXPECT_TRUE(ReadBytes(list_path) == loaded);
+  EXPECT_EQ(kOnlyTheList, FolderNames(drive.folder));
+}
+
 } // namespace

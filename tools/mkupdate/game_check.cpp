@@ -8,12 +8,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <system_error>
 
 #include "archive/package_format.h"
 #include "common/cp932.h"
 #include "common/failure_messages.h"
+#include "common/name_fold.h"
 #include "common/run_state.h"
 #include "common/text.h"
 #include "journal/backup_name.h"
@@ -93,7 +95,7 @@ bool FindOnDisk(GameFolder &folder, const std::string &name, fs::path *found) {
 enum Presence { kAbsent, kFile, kFolder };
 
 Presence PresenceOf(GameFolder &folder, const std::string &name) {
-  auto made = folder.made.find(FoldAsciiCase(name.c_str()));
+  auto made = folder.made.find(FoldNameCase(name.c_str()));
   if (made != folder.made.end())
     return made->second ? kFolder : kFile;
   fs::path found;
@@ -166,7 +168,7 @@ CheckedEntry CheckEntry(GameFolder &folder, const std::string &target, const Lis
            "its folder is missing and so is the one above it (the run creates one folder per entry)");
       return entry;
     }
-    folder.made[FoldAsciiCase(parent.c_str())] = true;
+    folder.made[FoldNameCase(parent.c_str())] = true;
     entry.folders.push_back(parent_path);
   }
   Presence presence = PresenceOf(folder, name);
@@ -190,9 +192,9 @@ CheckedEntry CheckEntry(GameFolder &folder, const std::string &target, const Lis
     entry.action = kWouldReplace;
     if (IsReadOnlyOnDisk(folder, name))
       entry.reason = "read-only: replaced all the same (the new file is not read-only)";
-    folder.made[FoldAsciiCase((name + "_old").c_str())] = false;
+    folder.made[FoldNameCase((name + "_old").c_str())] = false;
   }
-  folder.made[FoldAsciiCase(name.c_str())] = false;
+  folder.made[FoldNameCase(name.c_str())] = false;
   if (listed.offset > package_size || listed.size > package_size - listed.offset)
     Fail(&entry, kCopyFailedTemplate, path, "its data lies past the end of the package");
   else if (damaged)
@@ -236,9 +238,12 @@ void CheckRunRecord(GameFolder &folder, GameCheck *check) {
       bytes.append(buffer, got);
     std::fclose(in);
   }
+  // The key that sealed it is the installer's on the player's machine: here
+  // the record is only looked at, not checked.
   bool committed = false;
-  check->record_readable =
-      ReadRunRecord(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), NoteRecord, &committed) == 0;
+  RunRecordState state;
+  check->record_readable = ReadRunRecord(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), nullptr,
+                                         NoteRecord, &committed, &state) == 0;
   check->record_committed = check->record_readable && committed;
 }
 
@@ -254,23 +259,6 @@ bool IsListReadable(GameFolder &folder) {
   fs::path found;
   std::error_code ec;
   return FindOnDisk(folder, "uinst.dat", &found) && fs::is_regular_file(found, ec);
-}
-
-std::string JsonString(const std::string &text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
 }
 
 const char *ActionName(CheckedAction action) {
@@ -359,35 +347,40 @@ std::string DescribeGameCheck(const GameCheck &check) {
   return text + "result: the run would fail " + where + ", saying:\n" + said + "\n";
 }
 
+static nlohmann::ordered_json EntryJson(const CheckedEntry &entry) {
+  nlohmann::ordered_json json = {{"name", Utf8(entry.name)}, {"action", ActionName(entry.action)}};
+  nlohmann::ordered_json folders = nlohmann::ordered_json::array();
+  for (const std::string &folder : entry.folders)
+    folders.push_back(Utf8(folder));
+  json["folders_created"] = folders;
+  if (!entry.detail.empty())
+    json["message"] = entry.detail;
+  if (!entry.reason.empty())
+    json["reason"] = entry.reason;
+  return json;
+}
+
+static nlohmann::ordered_json RunRecordJson(const GameCheck &check) {
+  if (!check.record_present)
+    return nullptr;
+  return !check.record_readable ? "unreadable" : check.record_committed ? "completes" : "undoes";
+}
+
 std::string GameCheckJson(const GameCheck &check) {
-  std::string json = "{\"data_directory\": " + JsonString(Utf8(check.target)) + ", \"entries\": [";
-  for (size_t i = 0; i < check.entries.size(); ++i) {
-    const CheckedEntry &entry = check.entries[i];
-    json += i ? ", " : "";
-    json += "{\"name\": " + JsonString(Utf8(entry.name)) + ", \"action\": \"" + ActionName(entry.action) +
-            "\", \"folders_created\": [";
-    for (size_t f = 0; f < entry.folders.size(); ++f)
-      json += (f ? ", " : "") + JsonString(Utf8(entry.folders[f]));
-    json += "]";
-    if (!entry.detail.empty())
-      json += ", \"message\": " + JsonString(entry.detail);
-    if (!entry.reason.empty())
-      json += ", \"reason\": " + JsonString(entry.reason);
-    json += "}";
-  }
-  char space[96];
-  std::snprintf(space, sizeof space, "], \"required_mib\": %u, \"free_mib\": %u", check.required_mib, check.free_mib);
-  json += space;
-  json += std::string(", \"run_record\": ") + (!check.record_present    ? "null"
-                                               : !check.record_readable ? "\"unreadable\""
-                                               : check.record_committed ? "\"completes\""
-                                                                        : "\"undoes\"");
-  json += std::string(", \"would_fail\": ") + (check.would_fail ? "true" : "false");
+  nlohmann::ordered_json json = {{"data_directory", Utf8(check.target)}};
+  nlohmann::ordered_json entries = nlohmann::ordered_json::array();
+  for (const CheckedEntry &entry : check.entries)
+    entries.push_back(EntryJson(entry));
+  json["entries"] = entries;
+  json["required_mib"] = check.required_mib;
+  json["free_mib"] = check.free_mib;
+  json["run_record"] = RunRecordJson(check);
+  json["would_fail"] = check.would_fail;
   if (check.would_fail) {
-    json += ", \"failure\": {\"stage\": \"" + check.failure_stage + "\", \"message\": " + JsonString(check.failure);
+    json["failure"] = {{"stage", check.failure_stage}, {"message", check.failure}};
     if (check.first_failing_entry >= 0)
-      json += ", \"entry\": " + std::to_string(check.first_failing_entry);
-    json += "}";
+      json["failure"]["entry"] = check.first_failing_entry;
   }
-  return json + "}\n";
+  // A byte that is no UTF-8 is shown replaced rather than failing the report.
+  return json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }

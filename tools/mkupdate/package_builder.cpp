@@ -128,10 +128,17 @@ bool CollectPackFiles(const std::string &folder, std::vector<PackFile> *files, B
   for (const PackFile &file : *files)
     names.push_back(file.name.c_str());
   int32_t clash = -1;
-  if (CheckBackupNameClashes(names.data(), static_cast<int32_t>(names.size()), &clash) != kPackageOk) {
+  PackageError error = CheckBackupNameClashes(names.data(), static_cast<int32_t>(names.size()), &clash);
+  if (error == kPackageReservedName) {
     report->error = "\"" + (*files)[static_cast<size_t>(clash)].display +
-                    "\": the package would also replace the file this name is the backup of (\"X\" and \"X_old\"), "
-                    "and finishing would delete it";
+                    "\": the installer keeps its run record under this name in the game folder";
+    return false;
+  }
+  if (error != kPackageOk) {
+    report->error = "\"" + (*files)[static_cast<size_t>(clash)].display +
+                    "\": the package would also replace the file this name is the backup of (\"X\" and \"X_old\", "
+                    "letter case and full-width letters compared as Windows compares them), and finishing would "
+                    "delete it";
     return false;
   }
   return true;
@@ -288,97 +295,132 @@ static bool WriteAll(FILE *out, const void *bytes, size_t length) {
   return length == 0 || std::fwrite(bytes, 1, length, out) == length;
 }
 
+// The package being written: "<output>.part", deleted when it goes out of
+// scope unless it was put in place.
+class PartFile {
+public:
+  explicit PartFile(const std::string &output) : output_(output), path_(output + ".part") {}
+  PartFile(const PartFile &) = delete;
+  PartFile &operator=(const PartFile &) = delete;
+  ~PartFile() {
+    out_.reset();
+    if (!placed_) {
+      std::error_code ec;
+      fs::remove(path_, ec);
+    }
+  }
+  bool Open() { return (out_ = FilePtr(std::fopen(path_.c_str(), "wb"))) != nullptr; }
+  FILE *get() const { return out_.get(); }
+  const std::string &path() const { return path_; }
+  // Closes the file, then renames it over the output.
+  bool Place(std::string *error) {
+    FILE *raw = out_.release();
+    if (std::fclose(raw) != 0) {
+      *error = WriteError();
+      return false;
+    }
+    std::error_code ec;
+    fs::rename(path_, output_, ec);
+    if (ec) {
+      *error = "cannot replace \"" + output_ + "\": " + ec.message();
+      return false;
+    }
+    placed_ = true;
+    return true;
+  }
+  std::string WriteError() const { return "cannot write \"" + path_ + "\" (disk full?)"; }
+
+private:
+  std::string output_, path_;
+  FilePtr out_;
+  bool placed_ = false;
+};
+
+// Copies one file's bytes into the package, hashing them as they are
+// copied (the bytes in the package are the bytes hashed).
+static bool CopyIntoPackage(const PackFile &file, PartFile *out, char *buffer, uint64_t *hash, std::string *error,
+                            const std::function<void(uint64_t)> &copied_so_far) {
+  FilePtr in(OpenForReading(file.source));
+  if (!in) {
+    *error = "cannot read \"" + file.display + "\"";
+    return false;
+  }
+  DataHasher hasher;
+  InitDataHasher(&hasher);
+  for (uint64_t copied = 0; copied < file.size;) {
+    size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyBytes, file.size - copied));
+    if (std::fread(buffer, 1, want, in.get()) != want) {
+      *error = "\"" + file.display + "\" changed or could not be read while packing";
+      return false;
+    }
+    UpdateDataHasher(&hasher, buffer, want);
+    if (!WriteAll(out->get(), buffer, want)) {
+      *error = out->WriteError();
+      return false;
+    }
+    copied += want;
+    copied_so_far(copied);
+  }
+  *hash = DataHasherDigest(&hasher);
+  return true;
+}
+
+// What follows the data: the directory, the data check block, the trailer.
+static bool EncodeTail(const std::string &directory, const std::vector<uint64_t> &hashes, uint64_t directory_offset,
+                       std::string *tail) {
+  int32_t count = static_cast<int32_t>(hashes.size());
+  std::vector<unsigned char> block(DataCheckBytes(count));
+  if (block.empty() || EncodeDataCheck(hashes.data(), count, HashBytes(directory.data(), directory.size()),
+                                       block.data(), block.size()) != block.size())
+    return false;
+  unsigned char trailer[kTrailerBytes];
+  EncodeTrailer(PackageTrailer{directory_offset, count}, trailer);
+  *tail = directory + std::string(block.begin(), block.end()) +
+          std::string(reinterpret_cast<const char *>(trailer), kTrailerBytes);
+  return true;
+}
+
 bool WritePackage(const std::vector<PackFile> &files, const std::string &output, BuildReport *report,
                   const std::function<void(uint64_t, uint64_t)> &progress) {
   uint64_t total = 0;
   for (const PackFile &file : files)
     total += file.size;
-  std::string temp = output + ".part";
-  FilePtr out(std::fopen(temp.c_str(), "wb"));
-  if (!out) {
-    report->error = "cannot create \"" + temp + "\"";
+  PartFile out(output);
+  if (!out.Open()) {
+    report->error = "cannot create \"" + out.path() + "\"";
     return false;
   }
   std::unique_ptr<char[]> buffer(new char[kCopyBytes]);
   std::string directory;
   std::vector<uint64_t> hashes;
   uint64_t offset = 0;
-  bool ok = true;
   for (const PackFile &file : files) {
-    FilePtr in(OpenForReading(file.source));
-    if (!in) {
-      report->error = "cannot read \"" + file.display + "\"";
-      ok = false;
-      break;
-    }
-    // Hashed as copied: the bytes in the package are the bytes hashed.
-    DataHasher hasher;
-    InitDataHasher(&hasher);
-    uint64_t copied = 0;
-    while (copied < file.size) {
-      size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyBytes, file.size - copied));
-      size_t got = std::fread(buffer.get(), 1, want, in.get());
-      if (got != want) {
-        report->error = "\"" + file.display + "\" changed or could not be read while packing";
-        ok = false;
-        break;
-      }
-      UpdateDataHasher(&hasher, buffer.get(), got);
-      if (!WriteAll(out.get(), buffer.get(), got)) {
-        report->error = "cannot write \"" + temp + "\" (disk full?)";
-        ok = false;
-        break;
-      }
-      copied += got;
+    uint64_t hash = 0;
+    auto copied_so_far = [&](uint64_t copied) {
       if (progress)
         progress(offset + copied, total);
-    }
-    if (!ok)
-      break;
+    };
+    if (!CopyIntoPackage(file, &out, buffer.get(), &hash, &report->error, copied_so_far))
+      return false;
     unsigned char record[kMaxEntryBytes];
     size_t record_bytes =
         EncodeEntry(file.name.data(), file.name.size(), static_cast<uint32_t>(file.size), offset, record);
     directory.append(reinterpret_cast<const char *>(record), record_bytes);
-    hashes.push_back(DataHasherDigest(&hasher));
+    hashes.push_back(hash);
     offset += file.size;
   }
-  std::vector<unsigned char> data_check;
-  if (ok) {
-    int32_t count = static_cast<int32_t>(files.size());
-    data_check.resize(DataCheckBytes(count));
-    ok = !data_check.empty() &&
-         EncodeDataCheck(hashes.data(), count, data_check.data(), data_check.size()) == data_check.size();
-    if (!ok)
-      report->error = "too many files for a data check block";
-  }
-  if (ok) {
-    PackageTrailer trailer{offset, static_cast<int32_t>(files.size())};
-    unsigned char trailer_bytes[kTrailerBytes];
-    EncodeTrailer(trailer, trailer_bytes);
-    ok = WriteAll(out.get(), directory.data(), directory.size()) &&
-         WriteAll(out.get(), data_check.data(), data_check.size()) && WriteAll(out.get(), trailer_bytes, kTrailerBytes);
-    ok = ok && std::fflush(out.get()) == 0;
-    if (!ok)
-      report->error = "cannot write \"" + temp + "\" (disk full?)";
-  }
-  FILE *raw = out.release();
-  if (std::fclose(raw) != 0 && ok) {
-    report->error = "cannot write \"" + temp + "\" (disk full?)";
-    ok = false;
-  }
-  std::error_code ec;
-  if (ok) {
-    fs::rename(temp, output, ec);
-    if (ec) {
-      report->error = "cannot replace \"" + output + "\": " + ec.message();
-      ok = false;
-    }
-  }
-  if (!ok) {
-    fs::remove(temp, ec);
+  std::string tail;
+  if (!EncodeTail(directory, hashes, offset, &tail)) {
+    report->error = "too many files for a data check block";
     return false;
   }
-  report->package_bytes = offset + directory.size() + data_check.size() + kTrailerBytes;
+  if (!WriteAll(out.get(), tail.data(), tail.size()) || std::fflush(out.get()) != 0) {
+    report->error = out.WriteError();
+    return false;
+  }
+  if (!out.Place(&report->error))
+    return false;
+  report->package_bytes = offset + tail.size();
   report->entry_count = files.size();
   return true;
 }
