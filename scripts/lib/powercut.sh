@@ -15,7 +15,7 @@ upd_mount_powercut() { # [simulator options]
   mountpoint -q "$work/mnt" 2>/dev/null && fusermount3 -u "$work/mnt"
   rm -rf "$work/disk" "$work/store"
   mkdir -p "$work/disk" "$work/mnt"
-  "$simulator" "$@" "$work/disk" "$work/store" "$work/mnt" -f -s >"$work/simulator.log" 2>&1 &
+  "$simulator" "$@" "$work/disk" "$work/store" "$work/mnt" -f >"$work/simulator.log" 2>&1 &
   UPD_POWERCUT_PID=$!
   for _ in $(seq 200); do
     mountpoint -q "$work/mnt" && break

@@ -15,7 +15,9 @@
 //
 // Commands are written to the file /.powercut at the root of the mount:
 //   sync            everything live becomes durable (a clean shutdown)
-//   cut KEEP        power goes now: every later call fails with EIO
+//   cut KEEP        power goes now: a program's next call waits until the
+//                   restore and then fails (it must not go on with what a
+//                   dead disk tells it); Wine's server's calls fail at once
 //   arm N KEEP      cut by itself when the Nth changing call from now comes
 //   disarm          no cut by itself after all
 //   restore         the machine starts again: the backing folder becomes
@@ -29,6 +31,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -37,8 +40,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -87,6 +95,14 @@ double ArmedKeep = 0;
 std::map<uint64_t, Handle> Handles;
 uint64_t NextHandle = 1;
 std::string Status = "no cut yet";
+// One call at a time; a call after the cut waits for the restore.
+std::mutex Lock;
+std::condition_variable Restored;
+unsigned Restores = 0;
+// The processes that used the disk since the last restore or sync, but the
+// one that sends the commands: a cut stops them where they are.
+std::set<pid_t> Users;
+pid_t Commander = 0;
 
 bool CopyFile(const std::string &from, const std::string &to) {
   int in = open(from.c_str(), O_RDONLY);
@@ -302,12 +318,16 @@ double ParseKeep(const char *text) {
   return keep < 0 ? 0 : keep > 1 ? 1 : keep;
 }
 
+void StopUsers();
+
 void Command(const std::string &line) {
   if (line.compare(0, 4, "sync") == 0) {
     Sync();
     Calls = 0;
+    Users.clear();
   } else if (line.compare(0, 4, "cut ") == 0) {
     Cut(ParseKeep(line.c_str() + 4));
+    StopUsers();
   } else if (line.compare(0, 4, "arm ") == 0) {
     char *end = nullptr;
     ArmedCalls = std::strtol(line.c_str() + 4, &end, 10);
@@ -320,17 +340,72 @@ void Command(const std::string &line) {
     Frozen = false;
     ArmedCalls = -1;
     Calls = 0;
+    ++Restores;
+    Restored.notify_all();
+    Users.clear();
   } else if (line.compare(0, 6, "disarm") == 0) {
     ArmedCalls = -1;
   }
 }
 
+// Wine's server does the file work of every program (a delete on close, a
+// rename): it must not stop, or no program could run to the restore.
+bool CallerIsWineServer() {
+  std::ifstream comm("/proc/" + std::to_string(fuse_get_context()->pid) + "/comm");
+  std::string name;
+  std::getline(comm, name);
+  return name.compare(0, 10, "wineserver") == 0;
+}
+
+// The process of the calling thread.
+pid_t CallerProcess() {
+  std::ifstream status("/proc/" + std::to_string(fuse_get_context()->pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.compare(0, 5, "Tgid:") == 0)
+      return static_cast<pid_t>(std::atol(line.c_str() + 5));
+  }
+  return 0;
+}
+
+void NoteUser() {
+  pid_t process = CallerProcess();
+  if (process > 0 && process != Commander && !CallerIsWineServer())
+    Users.insert(process);
+}
+
+// The machine stops at the cut: a program that goes on would act on a disk
+// that is gone (Wine's server answers it with failures) and write where the
+// cut does not reach (the registry, say). Stopped, it waits to be killed.
+void StopUsers() {
+  for (pid_t process : Users)
+    kill(process, SIGSTOP);
+  Users.clear();
+}
+
+// After the cut a program stops at its next call, as the machine stops:
+// it must not go on with what it learns from a failing disk (and write
+// elsewhere, to the registry say). Once the machine starts again (or after
+// a minute) the call fails.
+bool Halted(std::unique_lock<std::mutex> &held) {
+  if (!Frozen) {
+    NoteUser();
+    return false;
+  }
+  if (!CallerIsWineServer()) {
+    unsigned restores = Restores;
+    Restored.wait_for(held, std::chrono::seconds(60), [&] { return Restores != restores; });
+  }
+  return true;
+}
+
 // Every call that changes something passes here first: power may go now.
-bool PowerOn() {
+bool PowerOn(std::unique_lock<std::mutex> &held) {
   ++Calls;
-  if (!Frozen && ArmedCalls >= 0 && ArmedCalls-- == 0)
+  if (!Frozen && ArmedCalls >= 0 && ArmedCalls-- == 0) {
     Cut(ArmedKeep);
-  return !Frozen;
+    StopUsers();
+  }
+  return !Halted(held);
 }
 
 int Find(const char *path) {
@@ -383,12 +458,14 @@ void *Init(fuse_conn_info *, fuse_config *config) {
 }
 
 void Destroy(void *) {
+  std::unique_lock<std::mutex> held(Lock);
   if (!Frozen)
     Sync();
   WriteDisk(Frozen ? KeptAtCut : Log.size(), !Frozen);
 }
 
 int GetAttr(const char *path, struct stat *st, fuse_file_info *) {
+  std::unique_lock<std::mutex> held(Lock);
   std::memset(st, 0, sizeof *st);
   st->st_uid = getuid();
   st->st_gid = getgid();
@@ -397,7 +474,7 @@ int GetAttr(const char *path, struct stat *st, fuse_file_info *) {
     st->st_nlink = 1;
     return 0;
   }
-  if (Frozen)
+  if (Halted(held))
     return -EIO;
   int id = Find(path);
   if (id < 0)
@@ -422,7 +499,8 @@ int GetAttr(const char *path, struct stat *st, fuse_file_info *) {
 }
 
 int ReadDir(const char *path, void *buffer, fuse_fill_dir_t fill, off_t, fuse_file_info *, fuse_readdir_flags) {
-  if (Frozen)
+  std::unique_lock<std::mutex> held(Lock);
+  if (Halted(held))
     return -EIO;
   std::string folder = path;
   fill(buffer, ".", nullptr, 0, fuse_fill_dir_flags(0));
@@ -448,12 +526,13 @@ int OpenNode(int id, fuse_file_info *fi) {
 }
 
 int Open(const char *path, fuse_file_info *fi) {
+  std::unique_lock<std::mutex> held(Lock);
   if (std::strcmp(path, kControl) == 0) {
     fi->direct_io = 1;
     fi->fh = 0;
     return 0;
   }
-  if (Frozen)
+  if (Halted(held))
     return -EIO;
   int id = Find(path);
   if (id < 0)
@@ -464,7 +543,8 @@ int Open(const char *path, fuse_file_info *fi) {
 }
 
 int Create(const char *path, mode_t mode, fuse_file_info *fi) {
-  if (!PowerOn())
+  std::unique_lock<std::mutex> held(Lock);
+  if (!PowerOn(held))
     return -EIO;
   if (int error = CheckNew(path))
     return error;
@@ -475,6 +555,7 @@ int Create(const char *path, mode_t mode, fuse_file_info *fi) {
 }
 
 int Read(const char *path, char *buffer, size_t size, off_t offset, fuse_file_info *fi) {
+  std::unique_lock<std::mutex> held(Lock);
   if (fi->fh == 0) {
     // cuts so far, changing calls since the restore, and what the last cut dropped
     std::string text = std::to_string(Cuts) + " " + std::to_string(Calls) + " " + Status + "\n";
@@ -485,14 +566,16 @@ int Read(const char *path, char *buffer, size_t size, off_t offset, fuse_file_in
     return static_cast<int>(count);
   }
   auto it = Handles.find(fi->fh);
-  if (Frozen || it == Handles.end())
+  if (Halted(held) || it == Handles.end())
     return -EIO;
   ssize_t got = pread(it->second.fd, buffer, size, offset);
   return got < 0 ? -errno : static_cast<int>(got);
 }
 
 int Write(const char *path, const char *buffer, size_t size, off_t offset, fuse_file_info *fi) {
+  std::unique_lock<std::mutex> held(Lock);
   if (fi->fh == 0) {
+    Commander = CallerProcess();
     std::string text(buffer, size);
     for (size_t start = 0; start < text.size();) {
       size_t end = text.find_first_of("\r\n", start);
@@ -504,7 +587,7 @@ int Write(const char *path, const char *buffer, size_t size, off_t offset, fuse_
     return static_cast<int>(size);
   }
   auto it = Handles.find(fi->fh);
-  if (!PowerOn() || it == Handles.end())
+  if (!PowerOn(held) || it == Handles.end())
     return -EIO;
   ssize_t done = pwrite(it->second.fd, buffer, size, offset);
   if (done < 0)
@@ -515,9 +598,10 @@ int Write(const char *path, const char *buffer, size_t size, off_t offset, fuse_
 }
 
 int Truncate(const char *path, off_t size, fuse_file_info *fi) {
+  std::unique_lock<std::mutex> held(Lock);
   if (std::strcmp(path, kControl) == 0)
     return 0;
-  if (!PowerOn())
+  if (!PowerOn(held))
     return -EIO;
   int id = Find(path);
   if (id < 0)
@@ -530,10 +614,11 @@ int Truncate(const char *path, off_t size, fuse_file_info *fi) {
 }
 
 int Fsync(const char *path, int, fuse_file_info *fi) {
+  std::unique_lock<std::mutex> held(Lock);
   if (fi->fh == 0)
     return 0;
   auto it = Handles.find(fi->fh);
-  if (!PowerOn() || it == Handles.end())
+  if (!PowerOn(held) || it == Handles.end())
     return -EIO;
   int id = it->second.node;
   Node &node = Nodes[id];
@@ -550,7 +635,8 @@ int Fsync(const char *path, int, fuse_file_info *fi) {
 }
 
 int FsyncDir(const char *path, int, fuse_file_info *) {
-  if (!PowerOn())
+  std::unique_lock<std::mutex> held(Lock);
+  if (!PowerOn(held))
     return -EIO;
   int id = Find(path);
   if (id >= 0)
@@ -559,6 +645,7 @@ int FsyncDir(const char *path, int, fuse_file_info *) {
 }
 
 int Release(const char *, fuse_file_info *fi) {
+  std::unique_lock<std::mutex> held(Lock);
   auto it = Handles.find(fi->fh);
   if (it != Handles.end()) {
     close(it->second.fd);
@@ -568,7 +655,8 @@ int Release(const char *, fuse_file_info *fi) {
 }
 
 int Mkdir(const char *path, mode_t mode) {
-  if (!PowerOn())
+  std::unique_lock<std::mutex> held(Lock);
+  if (!PowerOn(held))
     return -EIO;
   if (int error = CheckNew(path))
     return error;
@@ -584,7 +672,8 @@ bool HasChildren(const std::string &folder) {
 }
 
 int Unlink(const char *path) {
-  if (!PowerOn())
+  std::unique_lock<std::mutex> held(Lock);
+  if (!PowerOn(held))
     return -EIO;
   int id = Find(path);
   if (id < 0)
@@ -597,7 +686,8 @@ int Unlink(const char *path) {
 }
 
 int Rmdir(const char *path) {
-  if (!PowerOn())
+  std::unique_lock<std::mutex> held(Lock);
+  if (!PowerOn(held))
     return -EIO;
   int id = Find(path);
   if (id < 0)
@@ -612,7 +702,8 @@ int Rmdir(const char *path) {
 }
 
 int Rename(const char *from, const char *to, unsigned int flags) {
-  if (!PowerOn())
+  std::unique_lock<std::mutex> held(Lock);
+  if (!PowerOn(held))
     return -EIO;
   int id = Find(from);
   if (id < 0)
@@ -637,7 +728,8 @@ int Rename(const char *from, const char *to, unsigned int flags) {
 }
 
 int Chmod(const char *path, mode_t mode, fuse_file_info *) {
-  if (!PowerOn())
+  std::unique_lock<std::mutex> held(Lock);
+  if (!PowerOn(held))
     return -EIO;
   int id = Find(path);
   if (id < 0)
@@ -647,7 +739,10 @@ int Chmod(const char *path, mode_t mode, fuse_file_info *) {
   return 0;
 }
 
-int Utimens(const char *, const timespec *, fuse_file_info *) { return Frozen ? -EIO : 0; }
+int Utimens(const char *, const timespec *, fuse_file_info *) {
+  std::unique_lock<std::mutex> held(Lock);
+  return Halted(held) ? -EIO : 0;
+}
 
 int StatFs(const char *, struct statvfs *st) { return statvfs(Backing.c_str(), st) == 0 ? 0 : -errno; }
 
