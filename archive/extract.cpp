@@ -8,10 +8,12 @@
 #include "archive/hash.h"
 #include "archive/loader.h"
 #include "archive/progress_math.h"
+#include "archive/run_plan.h"
 #include "common/cp932.h"
 #include "common/failure_messages.h"
 #include "common/run_state.h"
 #include "common/text.h"
+#include "journal/durability.h"
 #include "journal/journal.h"
 #include "journal/run_record.h"
 
@@ -51,7 +53,7 @@ int EnsureEntryDirectories(const ArchiveEntry &entry) {
     // must not leave a folder the next start can't take away (it would then
     // stay out of the uninstall list). Settling only removes an empty folder,
     // so a name recorded for a folder never made is harmless.
-    if (AppendRunRecord(kRecordDirectory, path) != 0 || !CreateDirectoryA(path, nullptr)) {
+    if (RecordChange(kRecordDirectory, path) != 0 || !CreateDirectoryA(path, nullptr)) {
       ReportWriteFailure(kCreateFailed, path);
       return -1;
     }
@@ -83,7 +85,7 @@ static HANDLE ReplaceExistingFile(const char *path, const char *backup) {
   // A directory in the way is not a file to back up: moving it would leave
   // it under its backup name for good.
   if (backup == nullptr || PathIsDirectoryA(path) || GetFileAttributesA(backup) != INVALID_FILE_ATTRIBUTES ||
-      RecordReplacing(path) != 0 || !MoveFileA(path, backup)) {
+      RecordChange(kRecordReplacing, path) != 0 || !MoveFileA(path, backup)) {
     ReportWriteFailure(kBackupFailed, path);
     return INVALID_HANDLE_VALUE;
   }
@@ -102,7 +104,7 @@ static HANDLE ReplaceExistingFile(const char *path, const char *backup) {
 static int JournalFileChange(const char *path, int32_t action, bool named) {
   if (JournalAppend("F", path, action) != 0)
     return -1;
-  return action == kJournalCreated && !named ? AppendRunRecord(kRecordCreated, path) : 0;
+  return action == kJournalCreated && !named ? RecordChange(kRecordCreated, path) : 0;
 }
 
 // Copies the entry's bytes in chunks, moving the bar and pumping messages
@@ -159,7 +161,7 @@ int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE packa
   // a kill right after the create must not leave a file the next start does
   // not know of. One that is there is the player's: never named as created.
   bool named = GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES;
-  if (named && AppendRunRecord(kRecordCreated, path) != 0) {
+  if (named && RecordChange(kRecordCreated, path) != 0) {
     ReportWriteFailure(kCreateFailed, path);
     return -1;
   }
@@ -184,6 +186,14 @@ int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE packa
   return result;
 }
 
+// Every file written goes to the disk before the run can commit: written
+// first, flushed after, the system writes them out together.
+static void FlushWrittenFiles(PassProgress *progress) {
+  char failed[kPathBytes];
+  if (InstallStatus == kStatusRunning && FlushJournalFiles(progress, failed, sizeof failed) != 0)
+    ReportWriteFailure(kCopyFailed, failed);
+}
+
 void AdvanceProgress(PassProgress *progress, uint32_t bytes) {
   ProgressKiB = AddChunkKiB(ProgressKiB, bytes);
   ShowPercent(progress, ProgressPercent(ProgressKiB, ArchiveSizeKiB()));
@@ -198,6 +208,10 @@ int ExtractAll(PassProgress *progress) {
     InstallStatus = kStatusFailed;
     return -1;
   }
+  if (PlanRun() != 0) {
+    CloseHandle(package);
+    return 0;
+  }
   ArchiveEntry entry;
   for (int32_t n = 0; InstallStatus == kStatusRunning && GetArchiveEntry(n, &entry) == n; ++n) {
     uint64_t hash = 0;
@@ -206,5 +220,6 @@ int ExtractAll(PassProgress *progress) {
       break;
   }
   CloseHandle(package);
+  FlushWrittenFiles(progress);
   return 0;
 }

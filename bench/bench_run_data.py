@@ -101,14 +101,19 @@ def summary(path, src):
     contenders = ["update", "before", "copier", "window", "cp", "cp+sync"]
     labels = {"update": "update.exe", "before": "before", "copier": "copier", "window": "copier with window",
               "cp": "cp", "cp+sync": "cp+sync"}
-    rounds = len(measured(results, "A", "update"))
+    rounds = max(len(measured(results, p, "update")) for p in ["A", "B", "C", "R"])
     print("best of %d rounds after a warm-up (every round above)" % rounds)
-    for package in ["A", "B", "C"]:
-        files, mib = folder_figures(os.path.join(src, package))
+    for package in [p for p in ["A", "B", "C", "R"] if measured(results, p, "update")]:
+        # R: B's package over a data directory that holds every file of B.
+        files, mib = folder_figures(os.path.join(src, "B" if package == "R" else package))
         best = {c: min(measured(results, package, c)) for c in contenders if measured(results, package, c)}
         figures = ", ".join("%s %.3f s" % (labels[c], best[c]) for c in contenders if c in best)
         print("%s (%d files, %.0f MiB): %s" % (package, files, mib, figures))
         run = best["update"]
+        if "before" in best and package == "R":
+            print("  before/update.exe %.2f" % (best["before"] / run))
+        if package == "R":
+            continue
         goal = goals[package]
         goal_text = " (goal <= %.2f)" % goal if goal else ""
         print("  update.exe/(copier with window) %.2f%s, update.exe/copier %.2f, update.exe/(cp+sync) %.2f,"

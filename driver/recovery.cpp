@@ -13,6 +13,7 @@
 #include "common/name_fold.h"
 #include "common/run_state.h"
 #include "common/text.h"
+#include "journal/durability.h"
 #include "journal/journal.h"
 #include "journal/journal_passes.h"
 #include "journal/record_seal.h"
@@ -269,6 +270,9 @@ RecoveryOutcome RecoverInterruptedRun(HINSTANCE instance) {
   if (state.has_header)
     NoteRunStanding(state.run_id, kRunSettled);
   RemoveRunRecordFile(record_path);
+  // The record's removal on the disk before the box: a cut after it must
+  // not settle the run again.
+  FlushFolder(DataDirectory);
   ShowMessage(nullptr, run.committed ? kCompletedMessage : kRolledBackMessage, MB_ICONINFORMATION);
   return run.committed ? kRecoveredCompleted : kRecoveredRolledBack;
 }

@@ -65,19 +65,6 @@ int32_t RollBackJournal(PassProgress *progress, RollbackMode mode, RollbackRepor
   return report->failures;
 }
 
-// Asks the system to put the new file's bytes on the disk before its backup
-// goes: after a power cut the old content must not be gone while the new
-// one is still only in memory. Best effort: a backup kept instead would block
-// the next update of the file.
-static void FlushToDisk(const char *path) {
-  HANDLE file =
-      CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return;
-  FlushFileBuffers(file);
-  CloseHandle(file);
-}
-
 // Windows refuses to delete a read-only file, though it let it be renamed to
 // its backup name.
 static bool DeleteBackup(const char *backup) {
@@ -109,8 +96,6 @@ int32_t FinishJournal(PassProgress *progress) {
     char backup[kPathBytes];
     if (CopyText(backup, sizeof backup, record.path) != 0 || BackupPathOf(backup) == nullptr)
       continue;
-    if (Exists(backup))
-      FlushToDisk(record.path);
     if (!DeleteBackup(backup))
       ++left;
   }

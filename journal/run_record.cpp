@@ -9,6 +9,7 @@
 #include "common/cp932.h"
 #include "common/run_state.h"
 #include "common/text.h"
+#include "journal/durability.h"
 #include "journal/journal.h"
 #include "journal/record_seal.h"
 
@@ -21,7 +22,6 @@ static char RunRecordFolder[kPathBytes];
 static RecordSeal Seal;
 static unsigned char RunId[kRunIdBytes];
 static unsigned char Chain[kRecordTagBytes];
-static bool ReplacingRecorded = false;
 // The list's files named in the record, for what is left after an undo.
 static char ListTemporary[kPathBytes];
 static char PreviousList[kPathBytes];
@@ -62,7 +62,6 @@ void RemoveRunRecordFile(const char *path) {
 }
 
 static void ForgetRun() {
-  ReplacingRecorded = false;
   ListTemporary[0] = '\0';
   PreviousList[0] = '\0';
 }
@@ -129,15 +128,6 @@ static int FlushRunRecord() {
   return FlushFileBuffers(RunRecordFile) ? 0 : -1;
 }
 
-int RecordReplacing(const char *path) {
-  if (AppendRunRecord(kRecordReplacing, path) != 0)
-    return -1;
-  if (ReplacingRecorded)
-    return 0;
-  ReplacingRecorded = true;
-  return FlushRunRecord();
-}
-
 int RecordCommit(const char *temporary) {
   return AppendRunRecord(kRecordCommit, temporary) == 0 ? FlushRunRecord() : -1;
 }
@@ -195,8 +185,12 @@ void CloseRunRecord(bool settled) {
   }
   CloseHandle(RunRecordFile);
   RunRecordFile = INVALID_HANDLE_VALUE;
-  if (settled)
+  // Gone from the disk before the run's last message: a cut after it must
+  // not bring the run back.
+  if (settled) {
     RemoveRunRecordFile(RunRecordPath);
+    FlushFolder(RunRecordFolder);
+  }
 }
 
 RecordReading ReadRunRecordFile(const char *path, RunRecordVisitor visit, void *context, RunRecordState *state) {

@@ -23,11 +23,6 @@ int OpenRunRecord(const char *folder);
 // and the result is 0.
 int AppendRunRecord(char kind, const char *path);
 
-// A file about to be moved to its backup. The first one of a run is flushed
-// to the disk before any file is moved, so that after a power cut the next
-// start knows that a run was under way.
-int RecordReplacing(const char *path);
-
 // The commit point (the new list complete in temporary) and its retraction:
 // both are flushed before the caller goes on. The abandonment is noted
 // beside the record too, so that a record that could not take it is still

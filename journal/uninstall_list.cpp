@@ -10,6 +10,7 @@
 #include "common/failure_messages.h"
 #include "common/run_state.h"
 #include "common/text.h"
+#include "journal/durability.h"
 #include "journal/journal.h"
 #include "journal/run_record.h"
 #include "journal/uninstall_codec.h"
@@ -138,6 +139,12 @@ static bool OpenForRewrite(const char *path, HANDLE *existing) {
 // does not know of. A name already there is passed over; one taken between
 // the look and the create is superseded by the next record of the kind.
 static HANDLE CreateListFileBeside(char kind, char path[MAX_PATH]) {
+  // The temporary file's name the run's plan chose is in the record already.
+  if (kind == kRecordListTemp && TakePlannedListTemporary(TARGETDIR, path, MAX_PATH)) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+      return file;
+  }
   unsigned seed = GetTickCount() ^ (GetCurrentProcessId() << 8);
   for (unsigned attempt = 0; attempt < 64; ++attempt) {
     char name[16];
@@ -147,7 +154,8 @@ static HANDLE CreateListFileBeside(char kind, char path[MAX_PATH]) {
       continue;
     if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
       continue;
-    if (AppendRunRecord(kind, path) != 0)
+    // On the disk before the file: a power cut must not keep the file alone.
+    if (RecordChange(kind, path) != 0)
       return INVALID_HANDLE_VALUE;
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
@@ -301,6 +309,9 @@ int SaveUninstallList(PassProgress *progress) {
     return 0;
   }
   bool written = WriteTemporary(file);
+  // The names the run made go to the disk before its commit point does.
+  if (written)
+    FlushFolder(TARGETDIR);
   bool committed = written && RecordCommit(temporary) == 0;
   // The rename can't replace a file that is still open.
   if (existing != INVALID_HANDLE_VALUE)

@@ -13,6 +13,9 @@
 # measures that build beside the current one (a before/after in one run);
 # UPD_BENCH_BEFORE_MKUPDATE=path/to/mkupdate (native) builds its packages,
 # for a build that can't read the current package builder's data check.
+# UPD_BENCH_PACKAGES picks the packages (default "A B C"); R is B's package
+# over a data directory that holds every file of B already, so that every
+# file is replaced (update.exe and the build before only).
 # Needs the build and its bench target (bench.sh makes both).
 source "$(dirname "${BASH_SOURCE[0]}")/wine-session.sh"
 
@@ -49,11 +52,15 @@ upd_bench_run() (
 
   echo "bench-run: making the data"
   python3 "$helper" make "$data/src"
-  packages="A B C"
-  for pkg in $packages; do
+  packages=${UPD_BENCH_PACKAGES:-A B C}
+  for pkg in A B C; do
     mkdir -p "$data/pkg/$pkg"
     "$mkupdate" build "$data/src/$pkg" -o "$data/pkg/$pkg/UPDATE.DAT" >/dev/null
   done
+  if [[ " $packages " == *" R "* ]]; then
+    mkdir -p "$data/pkg/R"
+    ln "$data/pkg/B/UPDATE.DAT" "$data/pkg/R/UPDATE.DAT"
+  fi
   mkdir -p "$data/pkg/A-nocheck"
   python3 "$helper" strip "$data/pkg/A/UPDATE.DAT" "$data/pkg/A-nocheck/UPDATE.DAT"
   "$mkupdate" list "$data/pkg/A-nocheck/UPDATE.DAT" | grep -qx 'data check: none' ||
@@ -66,6 +73,7 @@ upd_bench_run() (
       # A build that predates the current data check block reads only the
       # packages of its own package builder.
       pkg=$(basename "$folder")
+      pkg=${pkg/#R/B}
       if [ -n "$before_mkupdate" ] && [ -d "$data/src/$pkg" ]; then
         "$before_mkupdate" build "$data/src/$pkg" -o "$folder/before/UPDATE.DAT" >/dev/null
       else
@@ -80,16 +88,18 @@ upd_bench_run() (
 
   now() { date +%s.%N; }
   # Every measure starts on an empty target with nothing left to write back.
-  fresh_game() {
+  # R's data directory holds every file of B already.
+  fresh_game() { # [package]
     rm -rf "$data/game" "$data/copy" "$data/cp"
     mkdir -p "$data/game"
+    [ "${1:-}" != R ] || cp -r "$data/src/B/." "$data/game/"
     printf '\0' >"$data/game/uinst.dat"
     sync
   }
   # Prints "seconds peak_kib" of update.exe in the program folder.
-  measure_update() {
+  measure_update() { # program folder, package
     local line
-    fresh_game
+    fresh_game "$2"
     line=$(wine "$bench_dir/bench_run.exe" "$(winepath -w "$1")" | tr -d '\r')
     echo "$line" | awk '/^run/ { print $2, $5; found = 1 } END { if (!found) exit 1 }' ||
       { echo "bench-run: update.exe did not finish: $line" >&2; exit 1; }
@@ -126,18 +136,18 @@ upd_bench_run() (
     local pkg=$1 round=$2 out
     case $3 in
     update)
-      out=$(measure_update "$data/pkg/$pkg")
-      [ "$round" != 0 ] || check_copy "$data/src/$pkg" "$data/game"
+      out=$(measure_update "$data/pkg/$pkg" "$pkg")
+      [ "$round" != 0 ] || check_copy "$data/src/${pkg/R/B}" "$data/game"
       record "$pkg $round update $out"
       echo "update.exe ${out% *} s"
       ;;
     before)
-      out=$(measure_update "$data/pkg/$pkg/before")
+      out=$(measure_update "$data/pkg/$pkg/before" "$pkg")
       record "$pkg $round before $out"
       echo "before ${out% *} s"
       ;;
     nocheck)
-      out=$(measure_update "$data/pkg/A-nocheck")
+      out=$(measure_update "$data/pkg/A-nocheck" A)
       record "A $round nocheck $out"
       echo "update.exe without data check ${out% *} s"
       ;;
@@ -167,6 +177,7 @@ upd_bench_run() (
   for round in $(seq 0 "$rounds"); do
     for pkg in $packages; do
       contenders="update copier window cp"
+      [ "$pkg" != R ] || contenders="update"
       [ -z "$before" ] || contenders="$contenders before"
       [ "$pkg" != A ] || contenders="$contenders nocheck"
       read -r -a list <<<"$contenders"

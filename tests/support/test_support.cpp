@@ -7,6 +7,7 @@
 
 #include "archive/loader.h"
 #include "common/run_state.h"
+#include "journal/durability.h"
 #include "journal/journal.h"
 #include "journal/uninstall_list.h"
 
@@ -16,6 +17,7 @@ void ResetProgramState() {
   SetJournalRecordLimit(-1);
   ResetUninstallList();
   UnloadArchiveDirectory();
+  StartRunPlan();
 }
 
 std::string BuildPath(const std::string &relative) { return std::string(UPD_BUILD_DIR_WINDOWS) + "\\" + relative; }

@@ -1,0 +1,72 @@
+// The plan of a run: each change named before the first is made, with one
+// flush instead of one per change.
+#include "archive/run_plan.h"
+
+#include <windows.h>
+
+#include <shlwapi.h>
+
+#include <cstring>
+
+#include "archive/loader.h"
+#include "common/cp932.h"
+#include "common/failure_messages.h"
+#include "common/run_state.h"
+#include "common/text.h"
+#include "journal/durability.h"
+#include "journal/journal.h"
+#include "journal/run_record.h"
+
+// A file that is there is planned as moved to its backup, unless the pass
+// will refuse to move it (a folder, a backup name taken or too long): that
+// entry fails before it changes anything. A file that is not there is
+// planned as created, and its folder too when that is missing.
+static int PlanEntry(const char *path, char (&checked_folder)[kPathBytes]) {
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    char folder[kPathBytes];
+    CopyText(folder, sizeof folder, path);
+    long separator = FindLastSeparator(folder);
+    if (separator >= 0) {
+      folder[separator] = '\0';
+      if (std::strcmp(folder, checked_folder) != 0) {
+        CopyText(checked_folder, sizeof checked_folder, folder);
+        if (!PathIsDirectoryA(folder) && PlanChange(kRecordDirectory, folder) != 0)
+          return -1;
+      }
+    }
+    return PlanChange(kRecordCreated, path);
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+    return 0;
+  char backup[kPathBytes];
+  CopyText(backup, sizeof backup, path);
+  if (BackupPathOf(backup) == nullptr || GetFileAttributesA(backup) != INVALID_FILE_ATTRIBUTES)
+    return 0;
+  return PlanChange(kRecordReplacing, path);
+}
+
+static int ReportPlanFailure() {
+  char record[kPathBytes];
+  if (BuildRunRecordPath(record, sizeof record, TARGETDIR) != 0)
+    CopyText(record, sizeof record, TARGETDIR);
+  ReportWriteFailure(kCannotWriteTemplate, record);
+  return -1;
+}
+
+int PlanRun() {
+  StartRunPlan();
+  char checked_folder[kPathBytes] = "";
+  ArchiveEntry entry;
+  for (int32_t n = 0; GetArchiveEntry(n, &entry) == n; ++n) {
+    char path[kPathBytes];
+    // The pass stops at an entry whose path does not fit, before any change.
+    if (JoinPath(path, sizeof path, TARGETDIR, entry.name) != 0)
+      break;
+    if (PlanEntry(path, checked_folder) != 0)
+      return ReportPlanFailure();
+  }
+  if (PlanListTemporary(TARGETDIR) != 0 || FlushRunPlan() != 0)
+    return ReportPlanFailure();
+  return 0;
+}

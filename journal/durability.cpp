@@ -1,0 +1,158 @@
+// The plan of a run, the flushes of its files and folders.
+#include "journal/durability.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "common/cp932.h"
+#include "common/run_state.h"
+#include "common/text.h"
+#include "journal/journal.h"
+#include "journal/run_record.h"
+
+static const char kListTemporaryPrefix[] = "uin";
+
+// The changes the plan names, in plan order, which is the order the run
+// makes them in.
+struct PlannedChange {
+  char kind;
+  char *path;
+};
+static PlannedChange *PlannedChanges = nullptr;
+static size_t PlannedCount = 0;
+static size_t PlannedCapacity = 0;
+static size_t NextPlanned = 0;
+static char PlannedTemporary[kPathBytes];
+static char PlannedTemporaryFolder[kPathBytes];
+
+void StartRunPlan() {
+  for (size_t i = 0; i < PlannedCount; ++i)
+    std::free(PlannedChanges[i].path);
+  PlannedCount = 0;
+  NextPlanned = 0;
+  PlannedTemporary[0] = '\0';
+}
+
+static bool Remember(char kind, const char *path) {
+  if (PlannedCount == PlannedCapacity) {
+    size_t capacity = PlannedCapacity == 0 ? 256 : PlannedCapacity * 2;
+    void *grown = std::realloc(PlannedChanges, capacity * sizeof *PlannedChanges);
+    if (grown == nullptr)
+      return false;
+    PlannedChanges = static_cast<PlannedChange *>(grown);
+    PlannedCapacity = capacity;
+  }
+  size_t length = std::strlen(path);
+  char *copy = static_cast<char *>(std::malloc(length + 1));
+  if (copy == nullptr)
+    return false;
+  std::memcpy(copy, path, length + 1);
+  PlannedChanges[PlannedCount++] = {kind, copy};
+  return true;
+}
+
+int PlanChange(char kind, const char *path) {
+  if (AppendRunRecord(kind, path) != 0)
+    return -1;
+  // A change the plan could not remember is recorded again when it is made.
+  Remember(kind, path);
+  return 0;
+}
+
+int PlanListTemporary(const char *folder) {
+  // A number of our own, so that the name is known (and recorded) before
+  // the file exists: the system's choice creates the file first.
+  UINT unique = (GetTickCount() ^ GetCurrentProcessId()) & 0xFFFF;
+  for (int tries = 0; tries < 0x10000; ++tries, unique = (unique + 1) & 0xFFFF) {
+    if (unique == 0)
+      continue;
+    char name[MAX_PATH];
+    if (GetTempFileNameA(folder, kListTemporaryPrefix, unique, name) == 0)
+      return -1;
+    if (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES)
+      continue;
+    if (CopyText(PlannedTemporary, sizeof PlannedTemporary, name) != 0 ||
+        CopyText(PlannedTemporaryFolder, sizeof PlannedTemporaryFolder, folder) != 0) {
+      PlannedTemporary[0] = '\0';
+      return -1;
+    }
+    return PlanChange(kRecordListTemp, name);
+  }
+  return -1;
+}
+
+int FlushRunPlan() { return FlushRunRecordToDisk(); }
+
+// Whether the plan named this change; each planned change answers once.
+static bool TakePlanned(char kind, const char *path) {
+  for (size_t i = NextPlanned; i < PlannedCount; ++i) {
+    if (PlannedChanges[i].kind == kind && std::strcmp(PlannedChanges[i].path, path) == 0) {
+      NextPlanned = i + 1;
+      return true;
+    }
+  }
+  return false;
+}
+
+int RecordChange(char kind, const char *path) {
+  if (TakePlanned(kind, path))
+    return 0;
+  return AppendRunRecord(kind, path) == 0 ? FlushRunRecordToDisk() : -1;
+}
+
+bool TakePlannedListTemporary(const char *folder, char *dest, size_t capacity) {
+  bool planned_here = PlannedTemporary[0] != '\0' && std::strcmp(PlannedTemporaryFolder, folder) == 0;
+  if (!planned_here || CopyText(dest, capacity, PlannedTemporary) != 0)
+    return false;
+  PlannedTemporary[0] = '\0';
+  return true;
+}
+
+static bool FlushFile(const char *path) {
+  HANDLE file =
+      CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
+  bool flushed = FlushFileBuffers(file) != 0;
+  CloseHandle(file);
+  return flushed;
+}
+
+int FlushJournalFiles(PassProgress *progress, char *failed, size_t capacity) {
+  // All bytes were written before the first flush: the system has been
+  // writing them out all along, and each flush waits only for the rest.
+  for (int32_t i = 0; i < JournalCount(); ++i) {
+    const JournalRecord &record = JournalAt(i);
+    if (record.kind[0] != 'F')
+      continue;
+    PumpProgress(progress);
+    if (!FlushFile(record.path)) {
+      CopyText(failed, capacity, record.path);
+      return -1;
+    }
+  }
+  return 0;
+}
+
+bool FlushFolder(const char *folder) {
+  // A folder opened for writing can be flushed: under Wine that is fsync on
+  // the folder, which puts its entries on the disk.
+  HANDLE handle = CreateFileA(folder, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE)
+    return false;
+  bool flushed = FlushFileBuffers(handle) != 0;
+  CloseHandle(handle);
+  return flushed;
+}
+
+bool FlushFolderOf(const char *path) {
+  char folder[kPathBytes];
+  long separator = FindLastSeparator(path);
+  if (separator < 0 || CopyText(folder, sizeof folder, path) != 0)
+    return false;
+  folder[separator] = '\0';
+  return FlushFolder(folder);
+}
