@@ -39,7 +39,9 @@ static HKEY OpenSealKey(bool create) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kRecordSealAccess, SDDL_REVISION_1, &descriptor, nullptr))
     return nullptr;
-  const REGSAM access = KEY_READ | KEY_WRITE | WRITE_DAC;
+  // Always the 32-bit view, as the shipped program sees it: a 64-bit build
+  // would otherwise keep its own key and refuse the other build's records.
+  const REGSAM access = KEY_READ | KEY_WRITE | WRITE_DAC | KEY_WOW64_32KEY;
   HKEY key = nullptr;
   LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRecordSealKey, 0, access, &key);
   if (result != ERROR_SUCCESS && create) {
