@@ -10,7 +10,7 @@
 
 const char kPackageFileName[] = "UPDATE.DAT";
 
-static ArchiveEntry *sArchiveDirectory = nullptr;
+static ArchiveEntry *ArchiveDirectory = nullptr;
 static uint64_t *sArchiveHashes = nullptr; // nullptr: the package has no data check
 static int32_t sArchiveCount = 0;
 static PackageError sLastError = kPackageOk;
@@ -48,8 +48,8 @@ static PackageError ReadDirectory(HANDLE file, ArchiveEntry **entries, int32_t *
 }
 
 void UnloadArchiveDirectory() {
-  std::free(sArchiveDirectory);
-  sArchiveDirectory = nullptr;
+  std::free(ArchiveDirectory);
+  ArchiveDirectory = nullptr;
   std::free(sArchiveHashes);
   sArchiveHashes = nullptr;
   sArchiveCount = 0;
@@ -76,7 +76,7 @@ int32_t LoadArchiveDirectory(const char *source_folder) {
   CloseHandle(file);
   if (sLastError != kPackageOk)
     return 0;
-  sArchiveDirectory = entries;
+  ArchiveDirectory = entries;
   sArchiveHashes = hashes;
   sArchiveCount = count;
   ArchiveSizeFigure = figure;
@@ -86,7 +86,7 @@ int32_t LoadArchiveDirectory(const char *source_folder) {
 int32_t GetArchiveEntry(int32_t n, ArchiveEntry *entry) {
   if (n < 0 || n >= sArchiveCount)
     return -1;
-  *entry = sArchiveDirectory[n];
+  *entry = ArchiveDirectory[n];
   return n;
 }
 

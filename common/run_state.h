@@ -59,8 +59,9 @@ void ReportWriteFailure(const char *message_template, const char *path);
 void ResetRunState();
 
 // The module state: file statics that one module keeps to itself, named
-// sCamelCase so that they read as such (the names above are the program's
-// own and keep their form). Each module's reset puts its statics back to
+// sCamelCase so that they read as such (the names above, and InstallJournal,
+// ArchiveDirectory and UninstallList, are the program's own and keep their
+// form). Each module's reset puts its statics back to
 // their start values. No test calls a module's reset: there is one reset per
 // build. Native tests, which link only the portable code, call
 // ResetPortableState (journal/portable_state.h): ResetRunState and the
@@ -69,9 +70,9 @@ void ResetRunState();
 // no state of their own.
 //
 //   file                        statics                                        reset
-//   journal/journal.cpp         sInstallJournal, sInstallJournalCount,         ResetJournalState (portable)
+//   journal/journal.cpp         InstallJournal, sInstallJournalCount,         ResetJournalState (portable)
 //                               sInstallJournalCapacity, sInstallJournalLimit
-//   archive/loader.cpp          sArchiveDirectory, sArchiveHashes,             ResetLoaderState
+//   archive/loader.cpp          ArchiveDirectory, sArchiveHashes,             ResetLoaderState
 //                               sArchiveCount, sLastError
 //   archive/extract.cpp         sCopyBuffer (each chunk of a copy)             ResetExtractionState
 //   journal/durability.cpp      sPlannedChanges, sPlannedCount,                ResetRunPlanState
@@ -81,4 +82,4 @@ void ResetRunState();
 //                               sRunRecordFolder, sSeal, sRunId, sChain,
 //                               sListTemporary, sPreviousList
 //   journal/record_seal.cpp     sMachineKey, sHmacAlgorithm                    ResetRecordSealState
-//   journal/uninstall_list.cpp  sUninstallList, sWriteBuffer, sPreviousList    ResetUninstallListState
+//   journal/uninstall_list.cpp  UninstallList, sWriteBuffer, sPreviousList    ResetUninstallListState

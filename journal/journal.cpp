@@ -8,7 +8,7 @@
 
 enum { kInitialJournalRecords = 20000 };
 
-static JournalRecord *sInstallJournal = nullptr;
+static JournalRecord *InstallJournal = nullptr;
 static int32_t sInstallJournalCount = 0;
 static int32_t sInstallJournalCapacity = 0;
 static int32_t sInstallJournalLimit = -1;
@@ -22,10 +22,10 @@ static bool EnsureJournalRoom() {
       return false;
     capacity *= 2;
   }
-  void *grown = std::realloc(sInstallJournal, static_cast<size_t>(capacity) * sizeof(JournalRecord));
+  void *grown = std::realloc(InstallJournal, static_cast<size_t>(capacity) * sizeof(JournalRecord));
   if (grown == nullptr)
     return false;
-  sInstallJournal = static_cast<JournalRecord *>(grown);
+  InstallJournal = static_cast<JournalRecord *>(grown);
   sInstallJournalCapacity = capacity;
   return true;
 }
@@ -40,7 +40,7 @@ int JournalAppend(const char *kind, const char *path, int32_t action) {
   if (copy == nullptr)
     return -1;
   std::memcpy(copy, path, length + 1);
-  JournalRecord &record = sInstallJournal[sInstallJournalCount];
+  JournalRecord &record = InstallJournal[sInstallJournalCount];
   record.kind[0] = kind[0];
   record.kind[1] = '\0';
   record.path = copy;
@@ -51,11 +51,11 @@ int JournalAppend(const char *kind, const char *path, int32_t action) {
 
 int32_t JournalCount() { return sInstallJournalCount; }
 
-const JournalRecord &JournalAt(int32_t i) { return sInstallJournal[i]; }
+const JournalRecord &JournalAt(int32_t i) { return InstallJournal[i]; }
 
 void ResetJournal() {
   for (int32_t i = 0; i < sInstallJournalCount; ++i)
-    std::free(sInstallJournal[i].path);
+    std::free(InstallJournal[i].path);
   sInstallJournalCount = 0;
 }
 
@@ -63,8 +63,8 @@ void SetJournalRecordLimit(int32_t limit) { sInstallJournalLimit = limit; }
 
 void ResetJournalState() {
   ResetJournal();
-  std::free(sInstallJournal);
-  sInstallJournal = nullptr;
+  std::free(InstallJournal);
+  InstallJournal = nullptr;
   sInstallJournalCapacity = 0;
   sInstallJournalLimit = -1;
 }

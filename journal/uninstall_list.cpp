@@ -21,7 +21,7 @@ static const char kTemporaryPrefix[] = "uin";
 
 enum { kWriteBufferBytes = 64 * 1024 };
 
-static UninstallEntries sUninstallList;
+static UninstallEntries UninstallList;
 static unsigned char sWriteBuffer[kWriteBufferBytes];
 
 static int BuildUninstallPath(char *dest, size_t capacity) {
@@ -69,13 +69,13 @@ int ReadUninstallFile(const char *path) {
   }
   bool read = ReadWhole(file, buffer, size);
   CloseHandle(file);
-  int result = read ? ParseUninstallBytes(&sUninstallList, buffer, static_cast<size_t>(size)) : -1;
+  int result = read ? ParseUninstallBytes(&UninstallList, buffer, static_cast<size_t>(size)) : -1;
   std::free(buffer);
   return result;
 }
 
 int AddUninstallEntry(const char *kind, const char *path) {
-  return AddEntryText(&sUninstallList, kind, path) < 0 ? -1 : 0;
+  return AddEntryText(&UninstallList, kind, path) < 0 ? -1 : 0;
 }
 
 // Buffered output to a file; every WriteFile must take all its bytes.
@@ -110,7 +110,7 @@ static int SinkBytes(void *context, const void *bytes, size_t count) {
 
 int WriteUninstallFile(HANDLE file) {
   FileSink sink = {file, 0};
-  if (WriteUninstallEntries(&sUninstallList, SinkBytes, &sink) != 0)
+  if (WriteUninstallEntries(&UninstallList, SinkBytes, &sink) != 0)
     return -1;
   return FlushSink(&sink) ? 0 : -1;
 }
@@ -327,12 +327,12 @@ int SaveUninstallList(PassProgress *progress) {
   return 0;
 }
 
-int32_t UninstallEntryCount() { return sUninstallList.count; }
+int32_t UninstallEntryCount() { return UninstallList.count; }
 
-const char *UninstallEntryAt(int32_t i) { return sUninstallList.entries[i].text; }
+const char *UninstallEntryAt(int32_t i) { return UninstallList.entries[i].text; }
 
 void ResetUninstallListState() {
-  ClearUninstallEntries(&sUninstallList);
+  ClearUninstallEntries(&UninstallList);
   std::memset(sWriteBuffer, 0, sizeof sWriteBuffer);
   sPreviousList[0] = '\0';
 }
