@@ -5,6 +5,8 @@
 
 #include <shlwapi.h>
 
+#include <cstring>
+
 #include "archive/hash.h"
 #include "archive/loader.h"
 #include "archive/progress_math.h"
@@ -22,7 +24,7 @@ static const char *const kBackupFailed = kBackupFailedTemplate;
 static const char *const kCopyFailed = kCopyFailedTemplate;
 
 // One buffer for every chunk of every entry.
-static unsigned char CopyBuffer[kCopyChunkBytes];
+static unsigned char sCopyBuffer[kCopyChunkBytes];
 
 // Joins TARGETDIR and the entry's name. A path that does not fit is never
 // cut: the entry fails, naming the whole path.
@@ -121,14 +123,14 @@ static int CopyEntryData(PassProgress *progress, const ArchiveEntry &entry, HAND
     if (entry.size - done < chunk)
       chunk = entry.size - done;
     DWORD got = 0;
-    if (!ReadFile(package, CopyBuffer, chunk, &got, nullptr) || got != chunk) {
+    if (!ReadFile(package, sCopyBuffer, chunk, &got, nullptr) || got != chunk) {
       ReportWriteFailure(kCopyFailed, path);
       return -1;
     }
     if (expected_hash != nullptr)
-      UpdateDataHasher(&hasher, CopyBuffer, got);
+      UpdateDataHasher(&hasher, sCopyBuffer, got);
     DWORD written = 0;
-    if (!WriteFile(file, CopyBuffer, got, &written, nullptr) || written != got) {
+    if (!WriteFile(file, sCopyBuffer, got, &written, nullptr) || written != got) {
       ReportWriteFailure(kCopyFailed, path);
       return -1;
     }
@@ -223,3 +225,5 @@ int ExtractAll(PassProgress *progress) {
   FlushWrittenFiles(progress);
   return 0;
 }
+
+void ResetExtractionState() { std::memset(sCopyBuffer, 0, sizeof sCopyBuffer); }

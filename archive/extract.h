@@ -30,3 +30,7 @@ int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE packa
 
 // Counts a chunk of bytes written in ProgressKiB and shows the percentage.
 void AdvanceProgress(PassProgress *progress, uint32_t bytes);
+
+// Clears the copy buffer, as at program start. Part of ResetProgramState
+// (driver/program_state.h).
+void ResetExtractionState();

@@ -11,9 +11,9 @@
 const char kPackageFileName[] = "UPDATE.DAT";
 
 static ArchiveEntry *ArchiveDirectory = nullptr;
-static uint64_t *ArchiveHashes = nullptr; // nullptr: the package has no data check
-static int32_t ArchiveCount = 0;
-static PackageError LastError = kPackageOk;
+static uint64_t *sArchiveHashes = nullptr; // nullptr: the package has no data check
+static int32_t sArchiveCount = 0;
+static PackageError sLastError = kPackageOk;
 
 int BuildPackagePath(char *dest, size_t capacity, const char *source_folder) {
   // An empty folder would join to the root of the current drive.
@@ -50,9 +50,9 @@ static PackageError ReadDirectory(HANDLE file, ArchiveEntry **entries, int32_t *
 void UnloadArchiveDirectory() {
   std::free(ArchiveDirectory);
   ArchiveDirectory = nullptr;
-  std::free(ArchiveHashes);
-  ArchiveHashes = nullptr;
-  ArchiveCount = 0;
+  std::free(sArchiveHashes);
+  sArchiveHashes = nullptr;
+  sArchiveCount = 0;
   ArchiveSizeFigure = -1;
 }
 
@@ -60,41 +60,46 @@ int32_t LoadArchiveDirectory(const char *source_folder) {
   UnloadArchiveDirectory();
   char path[kPathBytes];
   if (BuildPackagePath(path, sizeof path, source_folder) != 0) {
-    LastError = kPackageCannotOpen;
+    sLastError = kPackageCannotOpen;
     return 0;
   }
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    LastError = kPackageCannotOpen;
+    sLastError = kPackageCannotOpen;
     return 0;
   }
   ArchiveEntry *entries = nullptr;
   uint64_t *hashes = nullptr;
   int32_t count = 0;
   int64_t figure = -1;
-  LastError = ReadDirectory(file, &entries, &count, &hashes, &figure);
+  sLastError = ReadDirectory(file, &entries, &count, &hashes, &figure);
   CloseHandle(file);
-  if (LastError != kPackageOk)
+  if (sLastError != kPackageOk)
     return 0;
   ArchiveDirectory = entries;
-  ArchiveHashes = hashes;
-  ArchiveCount = count;
+  sArchiveHashes = hashes;
+  sArchiveCount = count;
   ArchiveSizeFigure = figure;
   return count;
 }
 
 int32_t GetArchiveEntry(int32_t n, ArchiveEntry *entry) {
-  if (n < 0 || n >= ArchiveCount)
+  if (n < 0 || n >= sArchiveCount)
     return -1;
   *entry = ArchiveDirectory[n];
   return n;
 }
 
 bool GetEntryHash(int32_t n, uint64_t *hash) {
-  if (ArchiveHashes == nullptr || n < 0 || n >= ArchiveCount)
+  if (sArchiveHashes == nullptr || n < 0 || n >= sArchiveCount)
     return false;
-  *hash = ArchiveHashes[n];
+  *hash = sArchiveHashes[n];
   return true;
 }
 
-PackageError LastPackageError() { return LastError; }
+PackageError LastPackageError() { return sLastError; }
+
+void ResetLoaderState() {
+  UnloadArchiveDirectory();
+  sLastError = kPackageOk;
+}

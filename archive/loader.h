@@ -28,3 +28,7 @@ int BuildPackagePath(char *dest, size_t capacity, const char *source_folder);
 
 // Why the last load refused the package (kPackageOk when it did not).
 PackageError LastPackageError();
+
+// The loader as at program start: no directory, no error. Part of
+// ResetProgramState (driver/program_state.h).
+void ResetLoaderState();

@@ -13,8 +13,10 @@
 #include <cstdint>
 #include <string>
 
+#include "common/limits.h"
+
 enum {
-  kEntryNameBytes = 260, // in-memory name buffer
+  kEntryNameBytes = kPathBytes, // in-memory name buffer
   kTrailerBytes = 12,
   kMaxNameBytes = 255,
   kEntryNumberBytes = 12,                          // size, offset high, offset low

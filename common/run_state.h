@@ -1,11 +1,13 @@
 // The process-wide state of a run, in one place below every folder that uses
-// it: the folder variables, the failure state that the passes set and the
-// driver reads once at the end, the progress count, and what the windows
-// keep between their messages.
+// it. Declared here: the folder variables, the failure state that the passes
+// set and the driver reads once at the end, the progress count, and what the
+// windows keep between their messages. Listed at the end: the file statics
+// that belong to one module and stay in its file. Nothing else in the
+// program lives for the whole process. Sizes are in common/limits.h.
 #pragma once
 #include <cstdint>
 
-enum { kFolderBufferBytes = 1024, kPathBytes = 260, kDetailBytes = 1024, kTextBufferBytes = 1024 };
+#include "common/limits.h"
 
 // Values of InstallStatus.
 enum { kStatusRunning = 0, kStatusCancelled = 1, kStatusFailed = 2 };
@@ -55,3 +57,29 @@ void ReportWriteFailure(const char *message_template, const char *path);
 
 // Puts every variable above back to its value at program start.
 void ResetRunState();
+
+// The module state: file statics that one module keeps to itself, named
+// sCamelCase so that they read as such (the names above, and InstallJournal,
+// ArchiveDirectory and UninstallList, are the program's own and keep their
+// form). Each module's reset puts its statics back to
+// their start values. No test calls a module's reset: there is one reset per
+// build. Native tests, which link only the portable code, call
+// ResetPortableState (journal/portable_state.h): ResetRunState and the
+// journal's. Tests under Wine call ResetProgramState (driver/program_state.h):
+// ResetPortableState and every Windows module's reset. ui/ and driver/ keep
+// no state of their own.
+//
+//   file                        statics                                        reset
+//   journal/journal.cpp         InstallJournal, sInstallJournalCount,         ResetJournalState (portable)
+//                               sInstallJournalCapacity, sInstallJournalLimit
+//   archive/loader.cpp          ArchiveDirectory, sArchiveHashes,             ResetLoaderState
+//                               sArchiveCount, sLastError
+//   archive/extract.cpp         sCopyBuffer (each chunk of a copy)             ResetExtractionState
+//   journal/durability.cpp      sPlannedChanges, sPlannedCount,                ResetRunPlanState
+//                               sPlannedCapacity, sNextPlanned,
+//                               sPlannedTemporary, sPlannedTemporaryFolder
+//   journal/run_record.cpp      sRunRecordFile, sRunRecordPath,                ResetRunRecordState
+//                               sRunRecordFolder, sSeal, sRunId, sChain,
+//                               sListTemporary, sPreviousList
+//   journal/record_seal.cpp     sMachineKey, sHmacAlgorithm                    ResetRecordSealState
+//   journal/uninstall_list.cpp  UninstallList, sWriteBuffer, sPreviousList    ResetUninstallListState

@@ -2,8 +2,10 @@
 #pragma once
 #include <cstddef>
 
-enum { kBackupSuffixBytes = 4, kMaxBackedUpPathBytes = 255 };
+#include "common/limits.h"
 
-// Appends "_old" in place when the result fits 260 bytes with its
+enum { kBackupSuffixBytes = 4, kMaxBackedUpPathBytes = kPathBytes - 1 - kBackupSuffixBytes };
+
+// Appends "_old" in place when the result fits kPathBytes with its
 // terminator; returns buffer, or nullptr leaving the text unchanged.
 char *AppendBackupSuffix(char *buffer);

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "common/cp932.h"
-#include "common/run_state.h"
+#include "common/limits.h"
 #include "common/text.h"
 #include "journal/journal.h"
 #include "journal/run_record.h"
@@ -20,36 +20,44 @@ struct PlannedChange {
   char kind;
   char *path;
 };
-static PlannedChange *PlannedChanges = nullptr;
-static size_t PlannedCount = 0;
-static size_t PlannedCapacity = 0;
-static size_t NextPlanned = 0;
-static char PlannedTemporary[kPathBytes];
-static char PlannedTemporaryFolder[kPathBytes];
+static PlannedChange *sPlannedChanges = nullptr;
+static size_t sPlannedCount = 0;
+static size_t sPlannedCapacity = 0;
+static size_t sNextPlanned = 0;
+static char sPlannedTemporary[kPathBytes];
+static char sPlannedTemporaryFolder[kPathBytes];
 
 void StartRunPlan() {
-  for (size_t i = 0; i < PlannedCount; ++i)
-    std::free(PlannedChanges[i].path);
-  PlannedCount = 0;
-  NextPlanned = 0;
-  PlannedTemporary[0] = '\0';
+  for (size_t i = 0; i < sPlannedCount; ++i)
+    std::free(sPlannedChanges[i].path);
+  sPlannedCount = 0;
+  sNextPlanned = 0;
+  sPlannedTemporary[0] = '\0';
+}
+
+void ResetRunPlanState() {
+  StartRunPlan();
+  std::free(sPlannedChanges);
+  sPlannedChanges = nullptr;
+  sPlannedCapacity = 0;
+  sPlannedTemporaryFolder[0] = '\0';
 }
 
 static bool Remember(char kind, const char *path) {
-  if (PlannedCount == PlannedCapacity) {
-    size_t capacity = PlannedCapacity == 0 ? 256 : PlannedCapacity * 2;
-    void *grown = std::realloc(PlannedChanges, capacity * sizeof *PlannedChanges);
+  if (sPlannedCount == sPlannedCapacity) {
+    size_t capacity = sPlannedCapacity == 0 ? 256 : sPlannedCapacity * 2;
+    void *grown = std::realloc(sPlannedChanges, capacity * sizeof *sPlannedChanges);
     if (grown == nullptr)
       return false;
-    PlannedChanges = static_cast<PlannedChange *>(grown);
-    PlannedCapacity = capacity;
+    sPlannedChanges = static_cast<PlannedChange *>(grown);
+    sPlannedCapacity = capacity;
   }
   size_t length = std::strlen(path);
   char *copy = static_cast<char *>(std::malloc(length + 1));
   if (copy == nullptr)
     return false;
   std::memcpy(copy, path, length + 1);
-  PlannedChanges[PlannedCount++] = {kind, copy};
+  sPlannedChanges[sPlannedCount++] = {kind, copy};
   return true;
 }
 
@@ -68,14 +76,14 @@ int PlanListTemporary(const char *folder) {
   for (int tries = 0; tries < 0x10000; ++tries, unique = (unique + 1) & 0xFFFF) {
     if (unique == 0)
       continue;
-    char name[MAX_PATH];
+    char name[kPathBytes];
     if (GetTempFileNameA(folder, kListTemporaryPrefix, unique, name) == 0)
       return -1;
     if (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES)
       continue;
-    if (CopyText(PlannedTemporary, sizeof PlannedTemporary, name) != 0 ||
-        CopyText(PlannedTemporaryFolder, sizeof PlannedTemporaryFolder, folder) != 0) {
-      PlannedTemporary[0] = '\0';
+    if (CopyText(sPlannedTemporary, sizeof sPlannedTemporary, name) != 0 ||
+        CopyText(sPlannedTemporaryFolder, sizeof sPlannedTemporaryFolder, folder) != 0) {
+      sPlannedTemporary[0] = '\0';
       return -1;
     }
     return PlanChange(kRecordListTemp, name);
@@ -87,9 +95,9 @@ int FlushRunPlan() { return FlushRunRecordToDisk(); }
 
 // Whether the plan named this change; each planned change answers once.
 static bool TakePlanned(char kind, const char *path) {
-  for (size_t i = NextPlanned; i < PlannedCount; ++i) {
-    if (PlannedChanges[i].kind == kind && std::strcmp(PlannedChanges[i].path, path) == 0) {
-      NextPlanned = i + 1;
+  for (size_t i = sNextPlanned; i < sPlannedCount; ++i) {
+    if (sPlannedChanges[i].kind == kind && std::strcmp(sPlannedChanges[i].path, path) == 0) {
+      sNextPlanned = i + 1;
       return true;
     }
   }
@@ -103,10 +111,10 @@ int RecordChange(char kind, const char *path) {
 }
 
 bool TakePlannedListTemporary(const char *folder, char *dest, size_t capacity) {
-  bool planned_here = PlannedTemporary[0] != '\0' && std::strcmp(PlannedTemporaryFolder, folder) == 0;
-  if (!planned_here || CopyText(dest, capacity, PlannedTemporary) != 0)
+  bool planned_here = sPlannedTemporary[0] != '\0' && std::strcmp(sPlannedTemporaryFolder, folder) == 0;
+  if (!planned_here || CopyText(dest, capacity, sPlannedTemporary) != 0)
     return false;
-  PlannedTemporary[0] = '\0';
+  sPlannedTemporary[0] = '\0';
   return true;
 }
 

@@ -17,6 +17,9 @@ int PlanChange(char kind, const char *path);
 // that does not exist) and names it in the plan.
 int PlanListTemporary(const char *folder);
 int FlushRunPlan();
+// The plan as at program start: empty, its store freed. Part of
+// ResetProgramState (driver/program_state.h).
+void ResetRunPlanState();
 
 // A change about to be made (a folder or file created, a file moved to its
 // backup): nothing to do when the plan named it, otherwise it is recorded

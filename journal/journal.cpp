@@ -9,15 +9,15 @@
 enum { kInitialJournalRecords = 20000 };
 
 static JournalRecord *InstallJournal = nullptr;
-static int32_t InstallJournalCount = 0;
-static int32_t InstallJournalCapacity = 0;
-static int32_t InstallJournalLimit = -1;
+static int32_t sInstallJournalCount = 0;
+static int32_t sInstallJournalCapacity = 0;
+static int32_t sInstallJournalLimit = -1;
 
 static bool EnsureJournalRoom() {
-  if (InstallJournalCount < InstallJournalCapacity)
+  if (sInstallJournalCount < sInstallJournalCapacity)
     return true;
-  int32_t capacity = InstallJournalCapacity == 0 ? kInitialJournalRecords : InstallJournalCapacity;
-  if (InstallJournalCapacity > 0) {
+  int32_t capacity = sInstallJournalCapacity == 0 ? kInitialJournalRecords : sInstallJournalCapacity;
+  if (sInstallJournalCapacity > 0) {
     if (capacity > INT32_MAX / 2)
       return false;
     capacity *= 2;
@@ -26,12 +26,12 @@ static bool EnsureJournalRoom() {
   if (grown == nullptr)
     return false;
   InstallJournal = static_cast<JournalRecord *>(grown);
-  InstallJournalCapacity = capacity;
+  sInstallJournalCapacity = capacity;
   return true;
 }
 
 int JournalAppend(const char *kind, const char *path, int32_t action) {
-  if (InstallJournalLimit >= 0 && InstallJournalCount >= InstallJournalLimit)
+  if (sInstallJournalLimit >= 0 && sInstallJournalCount >= sInstallJournalLimit)
     return -1;
   if (!EnsureJournalRoom())
     return -1;
@@ -40,25 +40,33 @@ int JournalAppend(const char *kind, const char *path, int32_t action) {
   if (copy == nullptr)
     return -1;
   std::memcpy(copy, path, length + 1);
-  JournalRecord &record = InstallJournal[InstallJournalCount];
+  JournalRecord &record = InstallJournal[sInstallJournalCount];
   record.kind[0] = kind[0];
   record.kind[1] = '\0';
   record.path = copy;
   record.action = action;
-  ++InstallJournalCount;
+  ++sInstallJournalCount;
   return 0;
 }
 
-int32_t JournalCount() { return InstallJournalCount; }
+int32_t JournalCount() { return sInstallJournalCount; }
 
 const JournalRecord &JournalAt(int32_t i) { return InstallJournal[i]; }
 
 void ResetJournal() {
-  for (int32_t i = 0; i < InstallJournalCount; ++i)
+  for (int32_t i = 0; i < sInstallJournalCount; ++i)
     std::free(InstallJournal[i].path);
-  InstallJournalCount = 0;
+  sInstallJournalCount = 0;
 }
 
-void SetJournalRecordLimit(int32_t limit) { InstallJournalLimit = limit; }
+void SetJournalRecordLimit(int32_t limit) { sInstallJournalLimit = limit; }
+
+void ResetJournalState() {
+  ResetJournal();
+  std::free(InstallJournal);
+  InstallJournal = nullptr;
+  sInstallJournalCapacity = 0;
+  sInstallJournalLimit = -1;
+}
 
 char *BackupPathOf(char *buffer) { return AppendBackupSuffix(buffer); }

@@ -29,6 +29,10 @@ void ResetJournal();
 // memory refuses an append, and the passes must cope with that.
 void SetJournalRecordLimit(int32_t limit);
 
+// The journal as at program start: empty, its store freed, no limit. Part of
+// ResetPortableState (journal/portable_state.h).
+void ResetJournalState();
+
 // Appends "_old" to the path in buffer (room for 260 bytes) and returns
 // buffer; nullptr, text unchanged, when the path is 256 bytes or longer.
 char *BackupPathOf(char *buffer);

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "common/progress.h"
-#include "common/run_state.h"
+#include "common/limits.h"
 
 // How an undo treats a replaced file whose backup is missing. In a run the
 // backup was made before the record, so its loss is a file not restored. In

@@ -18,8 +18,8 @@ static const char kRunValuePrefix[] = "run-";
 
 enum { kMachineKeyBytes = 32 };
 
-static unsigned char MachineKey[kMachineKeyBytes];
-static BCRYPT_ALG_HANDLE HmacAlgorithm = nullptr;
+static unsigned char sMachineKey[kMachineKeyBytes];
+static BCRYPT_ALG_HANDLE sHmacAlgorithm = nullptr;
 
 static bool RandomBytes(unsigned char *out, ULONG count) {
   return BCryptGenRandom(nullptr, out, count, BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;
@@ -57,21 +57,21 @@ static HKEY OpenSealKey(bool create) {
 }
 
 static bool ReadMachineKey(HKEY key) {
-  DWORD type = 0, size = sizeof MachineKey;
-  return RegQueryValueExA(key, kKeyValue, nullptr, &type, MachineKey, &size) == ERROR_SUCCESS && type == REG_BINARY &&
-         size == sizeof MachineKey;
+  DWORD type = 0, size = sizeof sMachineKey;
+  return RegQueryValueExA(key, kKeyValue, nullptr, &type, sMachineKey, &size) == ERROR_SUCCESS && type == REG_BINARY &&
+         size == sizeof sMachineKey;
 }
 
 static bool MakeMachineKey(HKEY key) {
-  return RandomBytes(MachineKey, sizeof MachineKey) &&
-         RegSetValueExA(key, kKeyValue, 0, REG_BINARY, MachineKey, sizeof MachineKey) == ERROR_SUCCESS &&
+  return RandomBytes(sMachineKey, sizeof sMachineKey) &&
+         RegSetValueExA(key, kKeyValue, 0, REG_BINARY, sMachineKey, sizeof sMachineKey) == ERROR_SUCCESS &&
          RegFlushKey(key) == ERROR_SUCCESS;
 }
 
 static void HmacTag(void *, const unsigned char previous[kRecordTagBytes], const unsigned char *bytes, size_t count,
                     unsigned char out[kRecordTagBytes]) {
   BCRYPT_HASH_HANDLE hash = nullptr;
-  bool done = BCryptCreateHash(HmacAlgorithm, &hash, nullptr, 0, MachineKey, sizeof MachineKey, 0) == 0 &&
+  bool done = BCryptCreateHash(sHmacAlgorithm, &hash, nullptr, 0, sMachineKey, sizeof sMachineKey, 0) == 0 &&
               BCryptHashData(hash, const_cast<unsigned char *>(previous), kRecordTagBytes, 0) == 0 &&
               BCryptHashData(hash, const_cast<unsigned char *>(bytes), static_cast<ULONG>(count), 0) == 0 &&
               BCryptFinishHash(hash, out, kRecordTagBytes, 0) == 0;
@@ -91,9 +91,9 @@ bool LoadRecordSeal(bool create, RecordSeal *seal) {
   RegCloseKey(key);
   if (!have)
     return false;
-  if (HmacAlgorithm == nullptr &&
-      BCryptOpenAlgorithmProvider(&HmacAlgorithm, BCRYPT_SHA256_ALGORITHM, nullptr, BCRYPT_ALG_HANDLE_HMAC_FLAG) != 0) {
-    HmacAlgorithm = nullptr;
+  if (sHmacAlgorithm == nullptr && BCryptOpenAlgorithmProvider(&sHmacAlgorithm, BCRYPT_SHA256_ALGORITHM, nullptr,
+                                                               BCRYPT_ALG_HANDLE_HMAC_FLAG) != 0) {
+    sHmacAlgorithm = nullptr;
     return false;
   }
   seal->tag = HmacTag;
@@ -139,4 +139,11 @@ RunStanding RunStandingOf(const unsigned char id[kRunIdBytes]) {
   if (result != ERROR_SUCCESS || type != REG_DWORD)
     return kRunNotNoted;
   return value == kRunSettled ? kRunSettled : value == kRunAbandoned ? kRunAbandoned : kRunNotNoted;
+}
+
+void ResetRecordSealState() {
+  if (sHmacAlgorithm != nullptr)
+    BCryptCloseAlgorithmProvider(sHmacAlgorithm, 0);
+  sHmacAlgorithm = nullptr;
+  std::memset(sMachineKey, 0, sizeof sMachineKey);
 }

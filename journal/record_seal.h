@@ -29,6 +29,11 @@ enum RunStanding {
 bool NoteRunStanding(const unsigned char id[kRunIdBytes], RunStanding standing);
 RunStanding RunStandingOf(const unsigned char id[kRunIdBytes]);
 
+// Forgets the machine key and closes the keyed hash, as at program start.
+// Part of ResetProgramState (driver/program_state.h), after the run record
+// that holds the seal.
+void ResetRecordSealState();
+
 // The registry key and the SDDL of its access rights, for tests.
 extern const char kRecordSealKey[];
 extern const char kRecordSealAccess[];

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "common/cp932.h"
-#include "common/run_state.h"
+#include "common/limits.h"
 #include "common/text.h"
 #include "journal/durability.h"
 #include "journal/journal.h"
@@ -16,15 +16,15 @@
 // Larger files are no record of ours: a run of 20 000 entries writes ~3 MiB.
 enum { kLargestRunRecordBytes = 256 * 1024 * 1024 };
 
-static HANDLE RunRecordFile = INVALID_HANDLE_VALUE;
-static char RunRecordPath[kPathBytes];
-static char RunRecordFolder[kPathBytes];
-static RecordSeal Seal;
-static unsigned char RunId[kRunIdBytes];
-static unsigned char Chain[kRecordTagBytes];
+static HANDLE sRunRecordFile = INVALID_HANDLE_VALUE;
+static char sRunRecordPath[kPathBytes];
+static char sRunRecordFolder[kPathBytes];
+static RecordSeal sSeal;
+static unsigned char sRunId[kRunIdBytes];
+static unsigned char sChain[kRecordTagBytes];
 // The list's files named in the record, for what is left after an undo.
-static char ListTemporary[kPathBytes];
-static char PreviousList[kPathBytes];
+static char sListTemporary[kPathBytes];
+static char sPreviousList[kPathBytes];
 
 int BuildRunRecordPath(char *dest, size_t capacity, const char *folder) {
   return JoinPath(dest, capacity, folder, kRunRecordFileName);
@@ -62,26 +62,26 @@ void RemoveRunRecordFile(const char *path) {
 }
 
 static void ForgetRun() {
-  ListTemporary[0] = '\0';
-  PreviousList[0] = '\0';
+  sListTemporary[0] = '\0';
+  sPreviousList[0] = '\0';
 }
 
 int OpenRunRecord(const char *folder) {
   CloseRunRecord(false);
   ForgetRun();
-  if (CopyText(RunRecordFolder, sizeof RunRecordFolder, folder) != 0 ||
-      BuildRunRecordPath(RunRecordPath, sizeof RunRecordPath, folder) != 0 || !LoadRecordSeal(true, &Seal) ||
-      !NewRunId(RunId))
+  if (CopyText(sRunRecordFolder, sizeof sRunRecordFolder, folder) != 0 ||
+      BuildRunRecordPath(sRunRecordPath, sizeof sRunRecordPath, folder) != 0 || !LoadRecordSeal(true, &sSeal) ||
+      !NewRunId(sRunId))
     return -1;
   // Whatever is there goes first, and the record is made new: a link put in
   // its place is removed, never written through.
-  RemoveRunRecordFile(RunRecordPath);
-  RunRecordFile = CreateFileA(RunRecordPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
-  if (RunRecordFile == INVALID_HANDLE_VALUE)
+  RemoveRunRecordFile(sRunRecordPath);
+  sRunRecordFile = CreateFileA(sRunRecordPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
+  if (sRunRecordFile == INVALID_HANDLE_VALUE)
     return -1;
   unsigned char header[kRunRecordHeaderBytes];
-  EncodeRunRecordHeader(RunId, Seal, header, Chain);
-  if (!WriteAllTo(RunRecordFile, header, sizeof header)) {
+  EncodeRunRecordHeader(sRunId, sSeal, header, sChain);
+  if (!WriteAllTo(sRunRecordFile, header, sizeof header)) {
     CloseRunRecord(true);
     return -1;
   }
@@ -91,11 +91,11 @@ int OpenRunRecord(const char *folder) {
 // The part of path after the record's folder and its separator; nullptr
 // when path does not lie in it.
 static const char *RelativeToFolder(const char *path) {
-  size_t length = std::strlen(RunRecordFolder);
-  if (std::strncmp(path, RunRecordFolder, length) != 0)
+  size_t length = std::strlen(sRunRecordFolder);
+  if (std::strncmp(path, sRunRecordFolder, length) != 0)
     return nullptr;
   const char *rest = path + length;
-  if (!EndsWithSeparator(RunRecordFolder)) {
+  if (!EndsWithSeparator(sRunRecordFolder)) {
     if (*rest != '\\')
       return nullptr;
     ++rest;
@@ -105,27 +105,27 @@ static const char *RelativeToFolder(const char *path) {
 
 static int AppendRecord(char kind, const char *relative) {
   unsigned char bytes[kPathBytes + 2 + kRecordTagBytes];
-  size_t length = EncodeRunRecord(kind, relative, Seal, Chain, bytes, sizeof bytes);
-  return length != 0 && WriteAllTo(RunRecordFile, bytes, static_cast<DWORD>(length)) ? 0 : -1;
+  size_t length = EncodeRunRecord(kind, relative, sSeal, sChain, bytes, sizeof bytes);
+  return length != 0 && WriteAllTo(sRunRecordFile, bytes, static_cast<DWORD>(length)) ? 0 : -1;
 }
 
 int AppendRunRecord(char kind, const char *path) {
-  if (RunRecordFile == INVALID_HANDLE_VALUE)
+  if (sRunRecordFile == INVALID_HANDLE_VALUE)
     return 0;
   const char *relative = path[0] == '\0' ? "" : RelativeToFolder(path);
   if (relative == nullptr)
     return -1;
   if (kind == kRecordListTemp)
-    CopyText(ListTemporary, sizeof ListTemporary, path);
+    CopyText(sListTemporary, sizeof sListTemporary, path);
   else if (kind == kRecordPreviousList)
-    CopyText(PreviousList, sizeof PreviousList, path);
+    CopyText(sPreviousList, sizeof sPreviousList, path);
   return AppendRecord(kind, relative);
 }
 
 static int FlushRunRecord() {
-  if (RunRecordFile == INVALID_HANDLE_VALUE)
+  if (sRunRecordFile == INVALID_HANDLE_VALUE)
     return 0;
-  return FlushFileBuffers(RunRecordFile) ? 0 : -1;
+  return FlushFileBuffers(sRunRecordFile) ? 0 : -1;
 }
 
 int RecordCommit(const char *temporary) {
@@ -135,10 +135,10 @@ int RecordCommit(const char *temporary) {
 int FlushRunRecordToDisk() { return FlushRunRecord(); }
 
 int RecordAbandon() {
-  if (RunRecordFile == INVALID_HANDLE_VALUE)
+  if (sRunRecordFile == INVALID_HANDLE_VALUE)
     return 0;
   // Either one keeps the next start from completing the run.
-  bool noted = NoteRunStanding(RunId, kRunAbandoned);
+  bool noted = NoteRunStanding(sRunId, kRunAbandoned);
   bool recorded = AppendRecord(kRecordAbandon, "") == 0 && FlushRunRecord() == 0;
   return noted || recorded ? 0 : -1;
 }
@@ -158,7 +158,7 @@ static char KindLeft(const JournalRecord &record) {
 }
 
 int RecordWhatIsLeft() {
-  if (RunRecordFile == INVALID_HANDLE_VALUE)
+  if (sRunRecordFile == INVALID_HANDLE_VALUE)
     return 0;
   if (AppendRecord(kRecordBatchStart, "") != 0)
     return -1;
@@ -167,7 +167,7 @@ int RecordWhatIsLeft() {
     if (kind != 0 && AppendRunRecord(kind, JournalAt(i).path) != 0)
       return -1;
   }
-  const char *temporary = ListTemporary, *previous = PreviousList;
+  const char *temporary = sListTemporary, *previous = sPreviousList;
   if ((temporary[0] != '\0' && Exists(temporary) && AppendRunRecord(kRecordListTemp, temporary) != 0) ||
       (previous[0] != '\0' && Exists(previous) && AppendRunRecord(kRecordPreviousList, previous) != 0))
     return -1;
@@ -175,21 +175,21 @@ int RecordWhatIsLeft() {
 }
 
 void CloseRunRecord(bool settled) {
-  if (RunRecordFile == INVALID_HANDLE_VALUE)
+  if (sRunRecordFile == INVALID_HANDLE_VALUE)
     return;
   if (settled) {
     // From here the file is never obeyed, whatever becomes of it: emptied of
     // its records on the disk, and its run noted as settled.
-    EmptyRecord(RunRecordFile);
-    NoteRunStanding(RunId, kRunSettled);
+    EmptyRecord(sRunRecordFile);
+    NoteRunStanding(sRunId, kRunSettled);
   }
-  CloseHandle(RunRecordFile);
-  RunRecordFile = INVALID_HANDLE_VALUE;
+  CloseHandle(sRunRecordFile);
+  sRunRecordFile = INVALID_HANDLE_VALUE;
   // Gone from the disk before the run's last message: a cut after it must
   // not bring the run back.
   if (settled) {
-    RemoveRunRecordFile(RunRecordPath);
-    FlushFolder(RunRecordFolder);
+    RemoveRunRecordFile(sRunRecordPath);
+    FlushFolder(sRunRecordFolder);
   }
 }
 
@@ -228,22 +228,32 @@ RecordReading ReadRunRecordFile(const char *path, RunRecordVisitor visit, void *
 int ReopenRunRecord(const char *folder, const RunRecordState &state, const char *temporary, const char *previous) {
   CloseRunRecord(false);
   ForgetRun();
-  if (!state.has_header || CopyText(RunRecordFolder, sizeof RunRecordFolder, folder) != 0 ||
-      BuildRunRecordPath(RunRecordPath, sizeof RunRecordPath, folder) != 0 || !LoadRecordSeal(false, &Seal))
+  if (!state.has_header || CopyText(sRunRecordFolder, sizeof sRunRecordFolder, folder) != 0 ||
+      BuildRunRecordPath(sRunRecordPath, sizeof sRunRecordPath, folder) != 0 || !LoadRecordSeal(false, &sSeal))
     return -1;
-  CopyText(ListTemporary, sizeof ListTemporary, temporary);
-  CopyText(PreviousList, sizeof PreviousList, previous);
-  std::memcpy(RunId, state.run_id, sizeof RunId);
-  std::memcpy(Chain, state.chain, sizeof Chain);
-  RunRecordFile = CreateFileA(RunRecordPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (RunRecordFile == INVALID_HANDLE_VALUE)
+  CopyText(sListTemporary, sizeof sListTemporary, temporary);
+  CopyText(sPreviousList, sizeof sPreviousList, previous);
+  std::memcpy(sRunId, state.run_id, sizeof sRunId);
+  std::memcpy(sChain, state.chain, sizeof sChain);
+  sRunRecordFile = CreateFileA(sRunRecordPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (sRunRecordFile == INVALID_HANDLE_VALUE)
     return -1;
   LONG high = 0;
-  if (SetFilePointer(RunRecordFile, static_cast<LONG>(state.sealed_end), &high, FILE_BEGIN) ==
+  if (SetFilePointer(sRunRecordFile, static_cast<LONG>(state.sealed_end), &high, FILE_BEGIN) ==
           INVALID_SET_FILE_POINTER ||
-      !SetEndOfFile(RunRecordFile)) {
+      !SetEndOfFile(sRunRecordFile)) {
     CloseRunRecord(false);
     return -1;
   }
   return 0;
+}
+
+void ResetRunRecordState() {
+  CloseRunRecord(false);
+  sRunRecordPath[0] = '\0';
+  sRunRecordFolder[0] = '\0';
+  sSeal = RecordSeal{};
+  std::memset(sRunId, 0, sizeof sRunId);
+  std::memset(sChain, 0, sizeof sChain);
+  ForgetRun();
 }

@@ -64,3 +64,8 @@ int ReopenRunRecord(const char *folder, const RunRecordState &state, const char 
 // that can't be removed is emptied of its records. Only the file: the
 // caller has noted its run as settled.
 void RemoveRunRecordFile(const char *path);
+
+// The run record as at program start: none open. A record still open is
+// closed as a killed run leaves it, neither emptied nor removed. Part of
+// ResetProgramState (driver/program_state.h).
+void ResetRunRecordState();

@@ -22,7 +22,7 @@ static const char kTemporaryPrefix[] = "uin";
 enum { kWriteBufferBytes = 64 * 1024 };
 
 static UninstallEntries UninstallList;
-static unsigned char WriteBuffer[kWriteBufferBytes];
+static unsigned char sWriteBuffer[kWriteBufferBytes];
 
 static int BuildUninstallPath(char *dest, size_t capacity) {
   return JoinPath(dest, capacity, TARGETDIR, kUninstallFileName);
@@ -92,18 +92,18 @@ static bool WriteAll(HANDLE file, const void *bytes, size_t count) {
 }
 
 static bool FlushSink(FileSink *sink) {
-  bool ok = WriteAll(sink->file, WriteBuffer, sink->used);
+  bool ok = WriteAll(sink->file, sWriteBuffer, sink->used);
   sink->used = 0;
   return ok;
 }
 
 static int SinkBytes(void *context, const void *bytes, size_t count) {
   FileSink *sink = static_cast<FileSink *>(context);
-  if (count > sizeof WriteBuffer - sink->used && !FlushSink(sink))
+  if (count > sizeof sWriteBuffer - sink->used && !FlushSink(sink))
     return -1;
-  if (count >= sizeof WriteBuffer)
+  if (count >= sizeof sWriteBuffer)
     return WriteAll(sink->file, bytes, count) ? 0 : -1;
-  std::memcpy(WriteBuffer + sink->used, bytes, count);
+  std::memcpy(sWriteBuffer + sink->used, bytes, count);
   sink->used += count;
   return 0;
 }
@@ -138,9 +138,9 @@ static bool OpenForRewrite(const char *path, HANDLE *existing) {
 // made: a kill right after the create must not leave a file the next start
 // does not know of. A name already there is passed over; one taken between
 // the look and the create is superseded by the next record of the kind.
-static HANDLE CreateListFileBeside(char kind, char path[MAX_PATH]) {
+static HANDLE CreateListFileBeside(char kind, char path[kPathBytes]) {
   // The temporary file's name the run's plan chose is in the record already.
-  if (kind == kRecordListTemp && TakePlannedListTemporary(TARGETDIR, path, MAX_PATH)) {
+  if (kind == kRecordListTemp && TakePlannedListTemporary(TARGETDIR, path, kPathBytes)) {
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     if (file != INVALID_HANDLE_VALUE)
       return file;
@@ -150,7 +150,7 @@ static HANDLE CreateListFileBeside(char kind, char path[MAX_PATH]) {
     char name[16];
     unsigned number = (seed + attempt * 40503u) & 0xFFFF;
     if (number == 0 || FormatText(name, sizeof name, "%s%X.tmp", kTemporaryPrefix, number) != 0 ||
-        JoinPath(path, MAX_PATH, TARGETDIR, name) != 0)
+        JoinPath(path, kPathBytes, TARGETDIR, name) != 0)
       continue;
     if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
       continue;
@@ -184,7 +184,7 @@ static bool RewriteInPlace(const char *temporary, const char *path) {
       CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   bool ok = list != INVALID_HANDLE_VALUE;
   for (DWORD got = 1; ok && got > 0;) {
-    ok = ReadFile(source, WriteBuffer, sizeof WriteBuffer, &got, nullptr) && WriteAll(list, WriteBuffer, got);
+    ok = ReadFile(source, sWriteBuffer, sizeof sWriteBuffer, &got, nullptr) && WriteAll(list, sWriteBuffer, got);
   }
   ok = ok && SetEndOfFile(list) && FlushFileBuffers(list);
   if (list != INVALID_HANDLE_VALUE)
@@ -203,7 +203,7 @@ static DWORD KeptAttributesOf(const char *path) {
 
 // A copy of the list beside it, flushed, and named in the run record (the
 // record flushed too) before the list is rewritten in place.
-static bool CopyListBeside(const char *path, char previous[MAX_PATH]) {
+static bool CopyListBeside(const char *path, char previous[kPathBytes]) {
   HANDLE file = CreateListFileBeside(kRecordPreviousList, previous);
   if (file == INVALID_HANDLE_VALUE)
     return false;
@@ -231,7 +231,7 @@ static bool ReplaceList(const char *source, const char *path, DWORD kept) {
 
 // The copy taken before an in-place rewrite that did not finish, until the
 // old list is back from it.
-static char PreviousList[MAX_PATH];
+static char sPreviousList[kPathBytes];
 
 int PutListInPlace(const char *temporary, const char *path) {
   DWORD kept = KeptAttributesOf(path);
@@ -245,7 +245,7 @@ int PutListInPlace(const char *temporary, const char *path) {
     return -1;
   // In place, the old content is gone from the first byte written: a copy
   // of it, named in the run record, stays beside it until the list is whole.
-  char previous[MAX_PATH];
+  char previous[kPathBytes];
   if (!CopyListBeside(path, previous))
     return -1;
   if (RewriteInPlace(temporary, path)) {
@@ -253,19 +253,19 @@ int PutListInPlace(const char *temporary, const char *path) {
     DeleteFileA(previous);
     return 0;
   }
-  CopyText(PreviousList, sizeof PreviousList, previous);
+  CopyText(sPreviousList, sizeof sPreviousList, previous);
   RestorePreviousList();
   return -1;
 }
 
 int RestorePreviousList() {
-  if (PreviousList[0] == '\0')
+  if (sPreviousList[0] == '\0')
     return 0;
   char path[kPathBytes];
-  if (BuildUninstallPath(path, sizeof path) != 0 || !RewriteInPlace(PreviousList, path))
+  if (BuildUninstallPath(path, sizeof path) != 0 || !RewriteInPlace(sPreviousList, path))
     return -1;
-  DeleteFileA(PreviousList);
-  PreviousList[0] = '\0';
+  DeleteFileA(sPreviousList);
+  sPreviousList[0] = '\0';
   return 0;
 }
 
@@ -290,7 +290,7 @@ int SaveUninstallList(PassProgress *progress) {
     ReportWriteFailure(kCannotCreateTemplate, path);
     return 0;
   }
-  char temporary[MAX_PATH];
+  char temporary[kPathBytes];
   HANDLE file = CreateListFileBeside(kRecordListTemp, temporary);
   if (file == INVALID_HANDLE_VALUE) {
     if (existing != INVALID_HANDLE_VALUE)
@@ -331,4 +331,8 @@ int32_t UninstallEntryCount() { return UninstallList.count; }
 
 const char *UninstallEntryAt(int32_t i) { return UninstallList.entries[i].text; }
 
-void ResetUninstallList() { ClearUninstallEntries(&UninstallList); }
+void ResetUninstallListState() {
+  ClearUninstallEntries(&UninstallList);
+  std::memset(sWriteBuffer, 0, sizeof sWriteBuffer);
+  sPreviousList[0] = '\0';
+}

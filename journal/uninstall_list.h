@@ -57,6 +57,7 @@ int32_t UninstallEntryCount();
 // Entry i (0 <= i < UninstallEntryCount()): kind letter and path.
 const char *UninstallEntryAt(int32_t i);
 
-// Empties the list. The program never needs it; tests load many lists in one
-// process.
-void ResetUninstallList();
+// The list as at program start: empty, no previous list to put back, the
+// write buffer cleared. The program never needs it; it is part of
+// ResetProgramState (driver/program_state.h).
+void ResetUninstallListState();

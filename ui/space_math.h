@@ -5,9 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// Destinations longer than this (in bytes, without the terminator) are
-// refused: the paths joined under them must still fit 260 bytes.
-enum { kLongestDestination = 200 };
+#include "common/limits.h" // kLongestDestination
 
 // Takes the place of a TARGETDIR that is too long.
 extern const char kDestinationTooDeepNote[];

@@ -5,18 +5,13 @@
 #include <string>
 
 #include "journal/journal.h"
+#include "journal/portable_state.h"
 
 namespace {
 
 struct JournalStore : ::testing::Test {
-  void SetUp() override {
-    ResetJournal();
-    SetJournalRecordLimit(-1);
-  }
-  void TearDown() override {
-    ResetJournal();
-    SetJournalRecordLimit(-1);
-  }
+  void SetUp() override { ResetPortableState(); }
+  void TearDown() override { ResetPortableState(); }
 };
 
 TEST_F(JournalStore, KeepsOrderKindActionAndItsOwnCopyOfThePath) {

@@ -5,21 +5,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include "archive/loader.h"
-#include "common/run_state.h"
-#include "journal/durability.h"
-#include "journal/journal.h"
-#include "journal/uninstall_list.h"
-
-void ResetProgramState() {
-  ResetRunState();
-  ResetJournal();
-  SetJournalRecordLimit(-1);
-  ResetUninstallList();
-  UnloadArchiveDirectory();
-  StartRunPlan();
-}
-
 std::string BuildPath(const std::string &relative) { return std::string(UPD_BUILD_DIR_WINDOWS) + "\\" + relative; }
 
 std::string ProgramPath() { return BuildPath("driver\\update.exe"); }

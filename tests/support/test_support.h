@@ -9,10 +9,8 @@
 #include <string>
 #include <vector>
 
-// Puts the whole process state of the program back to how a run starts: the
-// run's variables, the journal (and its test limit), the uninstall list and
-// the loaded package directory. Every test that runs program code uses it.
-void ResetProgramState();
+// ResetProgramState(), which every test that runs program code calls.
+#include "driver/program_state.h"
 
 // Path of a file of the Windows build tree, as Wine sees it.
 std::string BuildPath(const std::string &relative);

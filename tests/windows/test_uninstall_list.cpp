@@ -121,7 +121,7 @@ TEST_F(UninstallList, LoadFailsOnlyWhenTheFileCannotBeRead) {
   EXPECT_EQ(0, LoadUninstallList());
   EXPECT_EQ(1, UninstallEntryCount());
   // A folder named like the list can't be read as one.
-  ResetUninstallList();
+  ResetProgramState();
   UseTarget(dir.path);
   ASSERT_TRUE(DeleteFileA(list_path.c_str()));
   ASSERT_TRUE(CreateDirectoryA(list_path.c_str(), nullptr));

@@ -16,7 +16,7 @@
 #include "common/cp932.h"
 #include "common/failure_messages.h"
 #include "common/name_fold.h"
-#include "common/run_state.h"
+#include "common/limits.h"
 #include "common/text.h"
 #include "journal/backup_name.h"
 #include "journal/run_record_format.h"

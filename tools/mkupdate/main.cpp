@@ -38,15 +38,15 @@ static int Usage(const char *problem) {
 }
 
 static void ShowProgress(uint64_t done, uint64_t total) {
-  static int last_percent = -1;
+  static int sLastPercent = -1;
   if (total < (64u << 20) || !isatty(fileno(stderr)))
     return; // small packages are quick; logs stay clean
   int percent = static_cast<int>(done * 100 / total);
-  if (percent != last_percent) {
+  if (percent != sLastPercent) {
     std::fprintf(stderr, "\rpacking: %3d%%", percent);
     if (percent == 100)
       std::fputc('\n', stderr);
-    last_percent = percent;
+    sLastPercent = percent;
   }
 }
 
