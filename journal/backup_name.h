@@ -2,7 +2,9 @@
 #pragma once
 #include <cstddef>
 
-enum { kBackupSuffixBytes = 4, kMaxBackedUpPathBytes = 255 };
+#include "common/file_names.h"
+
+enum { kBackupSuffixBytes = sizeof BACKUP_SUFFIX - 1, kMaxBackedUpPathBytes = 255 };
 
 // Appends "_old" in place when the result fits 260 bytes with its
 // terminator; returns buffer, or nullptr leaving the text unchanged.
