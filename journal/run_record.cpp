@@ -202,13 +202,14 @@ static bool ReadRecordBytes(HANDLE file, MallocPtr<unsigned char> *bytes, DWORD 
 RecordReading ReadRunRecordFile(const char *path, RunRecordVisitor visit, void *context, RunRecordState *state) {
   *state = RunRecordState{};
   // Nothing there (nor the folder): no record. A look that failed is no
-  // proof of that; the open below tells.
+  // proof of that; the open tells (a share the look can't see into opens,
+  // or is not found).
   if (LookForFile(path) == kFileAbsent)
     return kRecordAbsent;
   OwnedHandle file(
       CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file.valid())
-    return GetLastError() == ERROR_FILE_NOT_FOUND ? kRecordAbsent : kRecordUnreadable;
+    return MeansNotFound(GetLastError()) ? kRecordAbsent : kRecordUnreadable;
   MallocPtr<unsigned char> bytes;
   DWORD got = 0;
   if (!ReadRecordBytes(file.get(), &bytes, &got))
