@@ -156,8 +156,7 @@ int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE packa
     return -1;
   }
   char backup[kPathBytes];
-  CopyText(backup, sizeof backup, path);
-  const char *backup_name = BackupPathOf(backup);
+  const char *backup_name = BuildBackupPath(backup, sizeof backup, path) == 0 ? backup : nullptr;
   int32_t action = kJournalCreated;
   // A file that is not there is named in the run record before it is made:
   // a kill right after the create must not leave a file the next start does

@@ -8,8 +8,6 @@
 #include "common/text.h"
 #include "common/run_state.h"
 
-const char kPackageFileName[] = "UPDATE.DAT";
-
 static ArchiveEntry *ArchiveDirectory = nullptr;
 static uint64_t *sArchiveHashes = nullptr; // nullptr: the package has no data check
 static int32_t sArchiveCount = 0;

@@ -5,8 +5,7 @@
 #include <cstdint>
 
 #include "archive/package_format.h"
-
-extern const char kPackageFileName[]; // "UPDATE.DAT"
+#include "common/file_names.h" // kPackageFileName
 
 // Loads the directory of UPDATE.DAT in source_folder. Returns the entry count,
 // or 0 when the package is missing, unreadable or refused (nothing is kept).

@@ -12,6 +12,7 @@
 #include "archive/data_check.h"
 #include "archive/hash.h"
 #include "common/cp932.h"
+#include "common/file_names.h"
 #include "common/owned.h"
 #include "common/name_fold.h"
 #include "journal/run_record_format.h"
@@ -38,9 +39,10 @@ const char *DescribePackageError(PackageError error) {
     return "an entry name is unsafe (absolute, drive, ':', '/', an empty component, one ending in '.' or a space, "
            "or a device name)";
   case kPackageBackupNameClash:
-    return "one entry is named as another's backup (\"X\" and \"X_old\", compared as Windows compares names)";
+    return "one entry is named as another's backup (\"X\" and \"X" BACKUP_SUFFIX
+           "\", compared as Windows compares names)";
   case kPackageReservedName:
-    return "an entry at the top level is named update.run, the installer's own run record";
+    return "an entry at the top level is named " RUN_RECORD_FILE_NAME ", the installer's own run record";
   case kPackageBadDataCheck:
     return "the data check block after the directory is malformed, damaged or unreadable";
   }

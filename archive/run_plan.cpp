@@ -40,8 +40,7 @@ static int PlanEntry(const char *path, char (&checked_folder)[kPathBytes]) {
   if (attributes & FILE_ATTRIBUTE_DIRECTORY)
     return 0;
   char backup[kPathBytes];
-  CopyText(backup, sizeof backup, path);
-  if (BackupPathOf(backup) == nullptr || GetFileAttributesA(backup) != INVALID_FILE_ATTRIBUTES)
+  if (BuildBackupPath(backup, sizeof backup, path) != 0 || GetFileAttributesA(backup) != INVALID_FILE_ATTRIBUTES)
     return 0;
   return PlanChange(kRecordReplacing, path);
 }

@@ -10,6 +10,8 @@
 
 #include "archive/package_format.h"
 #include "common/cp932.h"
+#include "common/file_names.h"
+#include "common/file_look.h"
 #include "common/name_fold.h"
 #include "common/run_state.h"
 #include "common/text.h"
@@ -25,23 +27,20 @@
 
 static const char kRolledBackMessage[] = "前回中断されたインストールを元に戻しました。";
 static const char kCompletedMessage[] = "前回中断されたインストールを完了しました。";
+// The line that ends each text of a path another program may hold.
+#define CLOSE_AND_RETRY_LINE "\n\"%s\"を使用しているプログラムを終了してから、もう一度実行してください。"
 static const char kUnreadableTemplate[] =
-    "前回中断されたインストールの記録\"%s\"を読み込めませんでした。\n\"%s\"を使用しているプログラム"
-    "を終了してから、もう一度実行してください。";
+    "前回中断されたインストールの記録\"%s\"を読み込めませんでした。" CLOSE_AND_RETRY_LINE;
 static const char kRefusedTemplate[] =
     "前回中断されたインストールの記録\"%s\"は、このコンピューターでこのプログラムが書いたものでないか、"
     "ゲームのフォルダーの外やリンクを指しているため、無視しました。\nファイルは変更していません。"
-    "名前の末尾に「_old」が付いたファイルが残っている場合は、手作業で元の名前に戻してください。";
+    "名前の末尾に「" BACKUP_SUFFIX "」が付いたファイルが残っている場合は、手作業で元の名前に戻してください。";
 static const char kUndoQuestionTemplate[] =
     "前回中断されたインストールを元に戻します。\n対象フォルダー: %s\nよろしいですか？";
 static const char kCompleteQuestionTemplate[] =
     "前回中断されたインストールを完了します。\n対象フォルダー: %s\nよろしいですか？";
-static const char kNotUndoneTemplate[] =
-    "前回中断されたインストールを元に戻せませんでした。\n\"%s\"を使用しているプログラム"
-    "を終了してから、もう一度実行してください。";
-static const char kNotCompletedTemplate[] =
-    "前回中断されたインストールを完了できませんでした。\n\"%s\"を使用しているプロ"
-    "グラムを終了してから、もう一度実行してください。";
+static const char kNotUndoneTemplate[] = "前回中断されたインストールを元に戻せませんでした。" CLOSE_AND_RETRY_LINE;
+static const char kNotCompletedTemplate[] = "前回中断されたインストールを完了できませんでした。" CLOSE_AND_RETRY_LINE;
 
 // What the record says beyond the journal: the list's temporary file, the
 // copy of the list taken before an in-place rewrite, and whether the run
@@ -106,8 +105,6 @@ static int TakeRecord(void *context, char kind, const char *path, size_t length)
   return result;
 }
 
-static bool Exists(const char *path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
-
 // True when a folder or file on the way from the data directory to path
 // (path itself included) is a reparse point: a symbolic link, a junction or
 // a mount point would take the action somewhere else.
@@ -141,14 +138,19 @@ static bool AnyPathCrossesLink(const RecordedRun &run) {
 
 // Completes the run: its new list goes in place if it is not there yet, then
 // its backups go. The first path still in the way, if any, goes to blocker.
+// A look at the list's temporary file that fails is no proof that the list
+// is in place: the run is not completed then.
 static bool CompleteRun(const RecordedRun &run, PassProgress *progress, char (&blocker)[kPathBytes]) {
+  FileLook temporary = run.temporary[0] != '\0' ? LookForFile(run.temporary) : kFileAbsent;
+  if (temporary == kFileUnknown) {
+    CopyText(blocker, sizeof blocker, run.temporary);
+    return false;
+  }
   char list[kPathBytes];
-  if (run.temporary[0] != '\0' && Exists(run.temporary)) {
-    if (JoinPath(list, sizeof list, DataDirectory, kUninstallFileName) != 0 ||
-        PutListInPlace(run.temporary, list) != 0) {
-      CopyText(blocker, sizeof blocker, list);
-      return false;
-    }
+  if (temporary == kFilePresent && (JoinPath(list, sizeof list, DataDirectory, kUninstallFileName) != 0 ||
+                                    PutListInPlace(run.temporary, list) != 0)) {
+    CopyText(blocker, sizeof blocker, list);
+    return false;
   }
   if (run.previous[0] != '\0')
     DeleteFileA(run.previous);
@@ -158,8 +160,8 @@ static bool CompleteRun(const RecordedRun &run, PassProgress *progress, char (&b
   for (int32_t i = 0; i < JournalCount(); ++i) {
     const JournalRecord &record = JournalAt(i);
     char backup[kPathBytes];
-    if (record.action == kJournalReplaced && CopyText(backup, sizeof backup, record.path) == 0 &&
-        BackupPathOf(backup) != nullptr && Exists(backup)) {
+    if (record.action == kJournalReplaced && BuildBackupPath(backup, sizeof backup, record.path) == 0 &&
+        MayExist(backup)) {
       CopyText(blocker, sizeof blocker, backup);
       break;
     }
@@ -172,10 +174,10 @@ static bool CompleteRun(const RecordedRun &run, PassProgress *progress, char (&b
 static bool UndoRun(const RecordedRun &run, PassProgress *progress, char (&blocker)[kPathBytes]) {
   RollbackReport report;
   RollBackJournal(progress, kRollbackRecord, &report);
-  if (run.temporary[0] != '\0' && !DeleteFileA(run.temporary) && Exists(run.temporary))
+  if (run.temporary[0] != '\0' && !DeleteFileA(run.temporary) && MayExist(run.temporary))
     ++report.failures;
   char list[kPathBytes] = "";
-  if (run.previous[0] != '\0' && Exists(run.previous) &&
+  if (run.previous[0] != '\0' && MayExist(run.previous) &&
       (JoinPath(list, sizeof list, DataDirectory, kUninstallFileName) != 0 ||
        PutPreviousListBack(run.previous, list) != 0)) {
     ++report.failures;
@@ -188,8 +190,8 @@ static bool UndoRun(const RecordedRun &run, PassProgress *progress, char (&block
   for (int32_t i = JournalCount() - 1; i >= 0 && report.first_unrestored[0] == '\0'; --i) {
     const JournalRecord &record = JournalAt(i);
     char backup[kPathBytes];
-    if (record.action == kJournalReplaced && CopyText(backup, sizeof backup, record.path) == 0 &&
-        BackupPathOf(backup) != nullptr && Exists(backup))
+    if (record.action == kJournalReplaced && BuildBackupPath(backup, sizeof backup, record.path) == 0 &&
+        MayExist(backup))
       CopyText(report.first_unrestored, sizeof report.first_unrestored, record.path);
   }
   CopyText(blocker, sizeof blocker, report.first_unrestored[0] ? report.first_unrestored : run.temporary);
@@ -206,67 +208,38 @@ static int Tell(const char *message_template, const char *path, UINT flags) {
 // window's cancel question can't stop a settling; its answer must not reach
 // the install that follows either.
 static bool Settle(HINSTANCE instance, const RecordedRun &run, char (&blocker)[kPathBytes]) {
-  HWND wait_window = OpenStatusWindow(instance, IDD_ROLLBACK_WAIT);
-  WindowProgress progress(wait_window);
-  bool settled = run.committed ? CompleteRun(run, &progress, blocker) : UndoRun(run, &progress, blocker);
-  if (wait_window)
-    DestroyWindow(wait_window);
+  bool settled = RunUnderWaitWindow(instance, IDD_ROLLBACK_WAIT, [&](PassProgress *progress) {
+    return run.committed ? CompleteRun(run, progress, blocker) : UndoRun(run, progress, blocker);
+  });
   InstallStatus = kStatusRunning;
   CancelQuestionOpen = 0;
   return settled;
 }
 
-RecoveryOutcome RecoverInterruptedRun(HINSTANCE instance) {
-  char record_path[kPathBytes];
-  if (BuildRunRecordPath(record_path, sizeof record_path, DataDirectory) != 0)
-    return kNothingToRecover;
-  ResetJournal();
-  RecordedRun run = {};
-  RunRecordState state;
-  RecordReading reading = ReadRunRecordFile(record_path, TakeRecord, &run, &state);
-  if (reading == kRecordAbsent)
-    return kNothingToRecover;
-  if (reading == kRecordUnreadable) {
-    ResetJournal();
-    Tell(kUnreadableTemplate, record_path, MB_ICONWARNING);
-    return kRecoveryFailed;
-  }
-  RunStanding standing = state.has_header ? RunStandingOf(state.run_id) : kRunNotNoted;
-  if (reading == kRecordNotOurs || run.refused || (standing != kRunSettled && AnyPathCrossesLink(run))) {
-    // Nothing is acted on; the next run replaces the file.
-    ResetJournal();
-    Tell(kRefusedTemplate, record_path, MB_ICONWARNING);
-    return kNothingToRecover;
-  }
-  bool anything = JournalCount() > 0 || run.temporary[0] != '\0' || run.previous[0] != '\0';
-  if (standing == kRunSettled || (state.has_header && !anything)) {
-    // A record that outlived its settled run is never obeyed again; one
-    // whose run changed nothing needs no word.
-    ResetJournal();
-    RemoveRunRecordFile(record_path);
-    return kNothingToRecover;
-  }
-  if (standing == kRunAbandoned)
-    run.committed = false;
+// The journal holds the recorded run while recovery looks at it, and is
+// emptied whatever comes of it.
+struct JournalEmptiedOnExit {
+  ~JournalEmptiedOnExit() { ResetJournal(); }
+};
+
+// Settles the run the record names, once the player agrees, and removes the
+// record; what could not be undone stays in it.
+static RecoveryOutcome SettleRecordedRun(HINSTANCE instance, const RecordedRun &run, const RunRecordState &state,
+                                         const char *record_path, bool anything) {
   // Acting only once the player has seen where.
   if (anything && Tell(run.committed ? kCompleteQuestionTemplate : kUndoQuestionTemplate, DataDirectory,
-                       MB_YESNO | MB_ICONQUESTION) != IDYES) {
-    ResetJournal();
+                       MB_YESNO | MB_ICONQUESTION) != IDYES)
     return kRecoveryFailed;
-  }
   char blocker[kPathBytes] = "";
-  bool settled = !anything || Settle(instance, run, blocker);
-  if (!settled) {
+  if (anything && !Settle(instance, run, blocker)) {
     // Only what is left stays in the record.
     if (!run.committed && ReopenRunRecord(DataDirectory, state, run.temporary, run.previous) == 0) {
       RecordWhatIsLeft();
       CloseRunRecord(false);
     }
-    ResetJournal();
     Tell(run.committed ? kNotCompletedTemplate : kNotUndoneTemplate, blocker, MB_ICONWARNING);
     return kRecoveryFailed;
   }
-  ResetJournal();
   if (state.has_header)
     NoteRunStanding(state.run_id, kRunSettled);
   RemoveRunRecordFile(record_path);
@@ -275,4 +248,37 @@ RecoveryOutcome RecoverInterruptedRun(HINSTANCE instance) {
   FlushFolder(DataDirectory);
   ShowMessage(nullptr, run.committed ? kCompletedMessage : kRolledBackMessage, MB_ICONINFORMATION);
   return run.committed ? kRecoveredCompleted : kRecoveredRolledBack;
+}
+
+RecoveryOutcome RecoverInterruptedRun(HINSTANCE instance) {
+  char record_path[kPathBytes];
+  if (BuildRunRecordPath(record_path, sizeof record_path, DataDirectory) != 0)
+    return kNothingToRecover;
+  ResetJournal();
+  JournalEmptiedOnExit emptied;
+  RecordedRun run = {};
+  RunRecordState state;
+  RecordReading reading = ReadRunRecordFile(record_path, TakeRecord, &run, &state);
+  if (reading == kRecordAbsent)
+    return kNothingToRecover;
+  if (reading == kRecordUnreadable) {
+    Tell(kUnreadableTemplate, record_path, MB_ICONWARNING);
+    return kRecoveryFailed;
+  }
+  RunStanding standing = state.has_header ? RunStandingOf(state.run_id) : kRunNotNoted;
+  if (reading == kRecordNotOurs || run.refused || (standing != kRunSettled && AnyPathCrossesLink(run))) {
+    // Nothing is acted on; the next run replaces the file.
+    Tell(kRefusedTemplate, record_path, MB_ICONWARNING);
+    return kNothingToRecover;
+  }
+  bool anything = JournalCount() > 0 || run.temporary[0] != '\0' || run.previous[0] != '\0';
+  if (standing == kRunSettled || (state.has_header && !anything)) {
+    // A record that outlived its settled run is never obeyed again; one
+    // whose run changed nothing needs no word.
+    RemoveRunRecordFile(record_path);
+    return kNothingToRecover;
+  }
+  if (standing == kRunAbandoned)
+    run.committed = false;
+  return SettleRecordedRun(instance, run, state, record_path, anything);
 }

@@ -5,6 +5,7 @@
 #include "archive/extract.h"
 #include "archive/loader.h"
 #include "common/failure_messages.h"
+#include "common/file_names.h"
 #include "common/run_state.h"
 #include "common/text.h"
 #include "journal/journal.h"
@@ -18,9 +19,8 @@
 
 static const char kFinishedMessage[] = "インストールが終了しました。";
 static const char kCancelledMessage[] = "インストールを中止しました。";
-static const char kFailedMessage[] = "インストール中にエラーが発生しました。";
 static const char kRollbackIncompleteMessage[] = "一部のファイルを元に戻せませんでした。";
-static const char kBackupsLeftLine[] = "\n元のファイルは名前の末尾に「_old」を付けて残っています。";
+static const char kBackupsLeftLine[] = "\n元のファイルは名前の末尾に「" BACKUP_SUFFIX "」を付けて残っています。";
 static const char kCreatedLeftLine[] = "\n\"%s\"を削除できませんでした。";
 static const char kBackupGoneLine[] = "\n\"%s\"の元のファイルが見つかりませんでした。";
 
@@ -74,14 +74,13 @@ static void ComposeRollbackWarning(const RollbackReport &report, char *message, 
 // (another program held it) must not go unmentioned, and the run record
 // stays so that the next start tries again.
 static void RollBack(HINSTANCE instance) {
-  HWND wait_window = OpenStatusWindow(instance, IDD_ROLLBACK_WAIT);
-  WindowProgress progress(wait_window);
   RollbackReport report;
-  RollBackJournal(&progress, kRollbackRun, &report);
-  if (RestorePreviousList() != 0)
-    ++report.failures;
-  if (wait_window)
-    DestroyWindow(wait_window);
+  RunUnderWaitWindow(instance, IDD_ROLLBACK_WAIT, [&](PassProgress *progress) {
+    RollBackJournal(progress, kRollbackRun, &report);
+    if (RestorePreviousList() != 0)
+      ++report.failures;
+    return report.failures;
+  });
   // What could not be undone stays in the record, and only that: the next
   // start must not remove again what the player has put back since.
   if (report.failures > 0)
@@ -97,11 +96,7 @@ static void RollBack(HINSTANCE instance) {
 // Deletes the backups under the finishing wait window. One that can't be
 // deleted stays named in the run record, for the next start to delete.
 static void Finish(HINSTANCE instance) {
-  HWND wait_window = OpenStatusWindow(instance, IDD_FINISH_WAIT);
-  WindowProgress progress(wait_window);
-  int32_t left = FinishJournal(&progress);
-  if (wait_window)
-    DestroyWindow(wait_window);
+  int32_t left = RunUnderWaitWindow(instance, IDD_FINISH_WAIT, FinishJournal);
   CloseRunRecord(left == 0);
 }
 

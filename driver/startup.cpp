@@ -8,6 +8,8 @@
 #include "archive/loader.h"
 #include "driver/recovery.h"
 #include "common/cp932.h"
+#include "common/failure_messages.h"
+#include "common/file_names.h"
 #include "common/run_state.h"
 #include "common/text.h"
 #include "ui/window_helpers.h"
@@ -19,8 +21,8 @@ static const char kDataDirKey[] = "Software\\TALVERA\\lumerant_qen";
 static const WCHAR kDataDirValue[] = L"DataDir";
 
 static const char kNotInstalledMessage[] =
-    "lumerant QEN//Tessar:Vondrakeがインストールされていません。\nインストールを終了します。";
-static const char kPackageUnreadableMessage[] = "UPDATE.DATの読み込みに失敗しました。\nインストールを終了します。";
+    "lumerant QEN//Tessar:Vondrakeがインストールされていません。" INSTALL_ENDS_LINE;
+static const char kPackageUnreadableMessage[] = PACKAGE_FILE_NAME "の読み込みに失敗しました。" INSTALL_ENDS_LINE;
 
 bool IsMutexPresent(const char *name) {
   HANDLE mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name);

@@ -8,6 +8,7 @@
 
 #include "common/cp932.h"
 #include "common/limits.h"
+#include "common/owned_win32.h"
 #include "common/text.h"
 #include "journal/journal.h"
 #include "journal/run_record.h"
@@ -119,13 +120,9 @@ bool TakePlannedListTemporary(const char *folder, char *dest, size_t capacity) {
 }
 
 static bool FlushFile(const char *path) {
-  HANDLE file =
-      CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return false;
-  bool flushed = FlushFileBuffers(file) != 0;
-  CloseHandle(file);
-  return flushed;
+  OwnedHandle file(
+      CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  return file.valid() && FlushFileBuffers(file.get());
 }
 
 int FlushJournalFiles(PassProgress *progress, char *failed, size_t capacity) {
@@ -147,13 +144,9 @@ int FlushJournalFiles(PassProgress *progress, char *failed, size_t capacity) {
 bool FlushFolder(const char *folder) {
   // A folder opened for writing can be flushed: under Wine that is fsync on
   // the folder, which puts its entries on the disk.
-  HANDLE handle = CreateFileA(folder, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE)
-    return false;
-  bool flushed = FlushFileBuffers(handle) != 0;
-  CloseHandle(handle);
-  return flushed;
+  OwnedHandle handle(CreateFileA(folder, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return handle.valid() && FlushFileBuffers(handle.get());
 }
 
 bool FlushFolderOf(const char *path) {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/text.h"
 #include "journal/backup_name.h"
 
 enum { kInitialJournalRecords = 20000 };
@@ -70,3 +71,9 @@ void ResetJournalState() {
 }
 
 char *BackupPathOf(char *buffer) { return AppendBackupSuffix(buffer); }
+
+int BuildBackupPath(char *buffer, size_t size, const char *path) {
+  if (std::strlen(path) + kBackupSuffixBytes >= size || CopyText(buffer, size, path) != 0)
+    return -1;
+  return BackupPathOf(buffer) != nullptr ? 0 : -1;
+}

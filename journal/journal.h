@@ -1,6 +1,7 @@
 // The install journal: every directory and file the extraction pass created
 // or replaced, in order, so that the run can be undone or finished.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 enum { kJournalReplaced = 1, kJournalCreated = 2 };
@@ -36,3 +37,9 @@ void ResetJournalState();
 // Appends "_old" to the path in buffer (room for 260 bytes) and returns
 // buffer; nullptr, text unchanged, when the path is 256 bytes or longer.
 char *BackupPathOf(char *buffer);
+
+// The backup path of path in buffer (size bytes): path with "_old"
+// appended, the one way every pass names a backup. 0, or -1 when path is
+// 256 bytes or longer or the result does not fit (buffer is then not a
+// backup path).
+int BuildBackupPath(char *buffer, size_t size, const char *path);

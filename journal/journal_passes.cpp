@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "common/file_look.h"
 #include "common/text.h"
 #include "journal/journal.h"
 
@@ -10,10 +11,9 @@ static bool IsFileRecord(const JournalRecord &record, int32_t action) {
   return record.kind[0] == 'F' && record.action == action;
 }
 
-static bool Exists(const char *path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
-
-// Deleting a file that is not there leaves things as wanted.
-static bool DeleteIfPresent(const char *path) { return DeleteFileA(path) || !Exists(path); }
+// Deleting a file that is not there leaves things as wanted; one that could
+// not be looked at may still be there.
+static bool DeleteIfPresent(const char *path) { return DeleteFileA(path) || LookForFile(path) == kFileAbsent; }
 
 static void NoteUnrestored(RollbackReport *report, const char *path, bool created) {
   if (report->first_unrestored[0] != '\0')
@@ -23,15 +23,22 @@ static void NoteUnrestored(RollbackReport *report, const char *path, bool create
 }
 
 // Puts the backup back over the new file. With the backup gone the new file
-// stays: the player keeps a file, if not the old one.
+// stays: the player keeps a file, if not the old one. A backup that could
+// not be looked at is not taken for gone: both files stay, the undo failed.
 static void RestoreReplacedFile(const char *path, RollbackMode mode, RollbackReport *report) {
   char backup[kPathBytes];
-  if (CopyText(backup, sizeof backup, path) != 0 || BackupPathOf(backup) == nullptr) {
+  if (BuildBackupPath(backup, sizeof backup, path) != 0) {
     ++report->failures; // the extraction pass never journals such a path
     NoteUnrestored(report, path, false);
     return;
   }
-  if (!Exists(backup)) {
+  FileLook look = LookForFile(backup);
+  if (look == kFileUnknown) {
+    ++report->failures;
+    ++report->backups_left;
+    return;
+  }
+  if (look == kFileAbsent) {
     if (mode == kRollbackRun) {
       ++report->failures;
       NoteUnrestored(report, path, false);
@@ -94,7 +101,7 @@ int32_t FinishJournal(PassProgress *progress) {
     if (!IsFileRecord(record, kJournalReplaced))
       continue;
     char backup[kPathBytes];
-    if (CopyText(backup, sizeof backup, record.path) != 0 || BackupPathOf(backup) == nullptr)
+    if (BuildBackupPath(backup, sizeof backup, record.path) != 0)
       continue;
     if (!DeleteBackup(backup))
       ++left;

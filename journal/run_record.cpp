@@ -3,11 +3,13 @@
 
 #include <windows.h>
 
-#include <cstdlib>
 #include <cstring>
 
 #include "common/cp932.h"
+#include "common/file_look.h"
 #include "common/limits.h"
+#include "common/owned.h"
+#include "common/owned_win32.h"
 #include "common/text.h"
 #include "journal/durability.h"
 #include "journal/journal.h"
@@ -51,14 +53,11 @@ void RemoveRunRecordFile(const char *path) {
       SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY) && DeleteFileA(path))
     return;
   // Held by another program that lets it be written, not removed.
-  HANDLE file =
-      CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return;
+  OwnedHandle file(
+      CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
   LARGE_INTEGER size;
-  if (GetFileSizeEx(file, &size) && size.QuadPart > kRunRecordHeaderBytes)
-    EmptyRecord(file);
-  CloseHandle(file);
+  if (file.valid() && GetFileSizeEx(file.get(), &size) && size.QuadPart > kRunRecordHeaderBytes)
+    EmptyRecord(file.get());
 }
 
 static void ForgetRun() {
@@ -143,18 +142,15 @@ int RecordAbandon() {
   return noted || recorded ? 0 : -1;
 }
 
-static bool Exists(const char *path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
-
-// The record of a journal entry that still has something to undo, or 0.
+// The record of a journal entry that still has something to undo, or 0. A
+// path that could not be looked at stays in the record.
 static char KindLeft(const JournalRecord &record) {
   if (record.kind[0] == 'D')
-    return Exists(record.path) ? kRecordDirectory : 0;
+    return MayExist(record.path) ? kRecordDirectory : 0;
   if (record.action == kJournalCreated)
-    return Exists(record.path) ? kRecordCreated : 0;
+    return MayExist(record.path) ? kRecordCreated : 0;
   char backup[kPathBytes];
-  return CopyText(backup, sizeof backup, record.path) == 0 && BackupPathOf(backup) != nullptr && Exists(backup)
-             ? kRecordReplacing
-             : 0;
+  return BuildBackupPath(backup, sizeof backup, record.path) == 0 && MayExist(backup) ? kRecordReplacing : 0;
 }
 
 int RecordWhatIsLeft() {
@@ -168,8 +164,8 @@ int RecordWhatIsLeft() {
       return -1;
   }
   const char *temporary = sListTemporary, *previous = sPreviousList;
-  if ((temporary[0] != '\0' && Exists(temporary) && AppendRunRecord(kRecordListTemp, temporary) != 0) ||
-      (previous[0] != '\0' && Exists(previous) && AppendRunRecord(kRecordPreviousList, previous) != 0))
+  if ((temporary[0] != '\0' && MayExist(temporary) && AppendRunRecord(kRecordListTemp, temporary) != 0) ||
+      (previous[0] != '\0' && MayExist(previous) && AppendRunRecord(kRecordPreviousList, previous) != 0))
     return -1;
   return AppendRecord(kRecordBatchEnd, "") == 0 ? FlushRunRecord() : -1;
 }
@@ -193,36 +189,40 @@ void CloseRunRecord(bool settled) {
   }
 }
 
+// The whole file, up to the largest record of ours, in *bytes (*got of them).
+static bool ReadRecordBytes(HANDLE file, MallocPtr<unsigned char> *bytes, DWORD *got) {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file, &size) || size.QuadPart > kLargestRunRecordBytes)
+    return false;
+  *bytes = MallocArray<unsigned char>(static_cast<size_t>(size.QuadPart) + 1);
+  return *bytes && ReadFile(file, bytes->get(), static_cast<DWORD>(size.QuadPart), got, nullptr) &&
+         *got == static_cast<DWORD>(size.QuadPart);
+}
+
 RecordReading ReadRunRecordFile(const char *path, RunRecordVisitor visit, void *context, RunRecordState *state) {
   *state = RunRecordState{};
-  // Nothing there (nor, maybe, the folder or the drive): no record.
-  if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+  // Nothing there (nor the folder): no record. A look that failed is no
+  // proof of that; the open tells (a share the look can't see into opens,
+  // or is not found).
+  if (LookForFile(path) == kFileAbsent)
     return kRecordAbsent;
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return GetLastError() == ERROR_FILE_NOT_FOUND ? kRecordAbsent : kRecordUnreadable;
-  LARGE_INTEGER size;
-  unsigned char *bytes = nullptr;
+  OwnedHandle file(
+      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file.valid())
+    return MeansNotFound(GetLastError()) ? kRecordAbsent : kRecordUnreadable;
+  MallocPtr<unsigned char> bytes;
   DWORD got = 0;
-  bool read = GetFileSizeEx(file, &size) && size.QuadPart <= kLargestRunRecordBytes &&
-              (bytes = static_cast<unsigned char *>(std::malloc(static_cast<size_t>(size.QuadPart) + 1))) != nullptr &&
-              ReadFile(file, bytes, static_cast<DWORD>(size.QuadPart), &got, nullptr) &&
-              got == static_cast<DWORD>(size.QuadPart);
-  CloseHandle(file);
-  RecordReading reading = kRecordUnreadable;
-  if (read) {
-    // A machine without a key has sealed nothing; an empty or cut header
-    // holds no records and needs none.
-    RecordSeal seal;
-    bool sealed = LoadRecordSeal(false, &seal);
-    if (!sealed && got >= kRunRecordHeaderBytes)
-      reading = kRecordNotOurs;
-    else
-      reading = ReadRunRecord(bytes, got, sealed ? &seal : nullptr, visit, context, state) == 0 ? kRecordRead
-                                                                                                : kRecordNotOurs;
-  }
-  std::free(bytes);
-  return reading;
+  if (!ReadRecordBytes(file.get(), &bytes, &got))
+    return kRecordUnreadable;
+  file.Close();
+  // A machine without a key has sealed nothing; an empty or cut header
+  // holds no records and needs none.
+  RecordSeal seal;
+  bool sealed = LoadRecordSeal(false, &seal);
+  if (!sealed && got >= kRunRecordHeaderBytes)
+    return kRecordNotOurs;
+  return ReadRunRecord(bytes.get(), got, sealed ? &seal : nullptr, visit, context, state) == 0 ? kRecordRead
+                                                                                               : kRecordNotOurs;
 }
 
 int ReopenRunRecord(const char *folder, const RunRecordState &state, const char *temporary, const char *previous) {

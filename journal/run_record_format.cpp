@@ -4,7 +4,6 @@
 #include <cstring>
 #include <vector>
 
-const char kRunRecordFileName[] = "update.run";
 const char kRunRecordMagic[] = "UPDRUN2\n";
 
 static bool IsKnownKind(char kind) {
@@ -70,30 +69,26 @@ bool TagHolds(const RecordSeal *seal, const unsigned char *chain, const unsigned
   return differs == 0;
 }
 
-} // namespace
-
-int ReadRunRecord(const unsigned char *bytes, size_t size, const RecordSeal *seal, RunRecordVisitor visit,
-                  void *context, RunRecordState *state) {
-  *state = RunRecordState{};
-  // A header cut short by a kill (even an empty file): the run had changed
-  // nothing yet, since the header is written before the first change.
-  if (size < kRunRecordHeaderBytes) {
-    size_t magic = size < static_cast<size_t>(kRunRecordMagicBytes) ? size : static_cast<size_t>(kRunRecordMagicBytes);
-    return std::memcmp(bytes, kRunRecordMagic, magic) == 0 ? 0 : -1;
-  }
+// The header's run and chain in state, once its magic and tag hold.
+bool ReadHeader(const unsigned char *bytes, const RecordSeal *seal, RunRecordState *state) {
   if (std::memcmp(bytes, kRunRecordMagic, kRunRecordMagicBytes) != 0)
-    return -1;
+    return false;
   const unsigned char *header_tag = bytes + kRunRecordMagicBytes + kRunIdBytes;
   unsigned char zero[kRecordTagBytes] = {};
   if (!TagHolds(seal, zero, bytes, kRunRecordMagicBytes + kRunIdBytes, header_tag))
-    return -1;
+    return false;
   state->has_header = true;
   std::memcpy(state->run_id, bytes + kRunRecordMagicBytes, kRunIdBytes);
   std::memcpy(state->chain, header_tag, kRecordTagBytes);
   state->sealed_end = kRunRecordHeaderBytes;
+  return true;
+}
 
-  // The records that hold, up to the first that is cut short or does not.
-  std::vector<RecordSpan> spans;
+// The records after the header that hold, up to the first that is cut
+// short or does not; state's chain and end follow them. false for a record
+// that holds but is of no known kind, or lacks its path.
+bool CollectSpans(const unsigned char *bytes, size_t size, const RecordSeal *seal, RunRecordState *state,
+                  std::vector<RecordSpan> *spans) {
   size_t cursor = kRunRecordHeaderBytes;
   while (cursor < size) {
     const void *zero_byte = std::memchr(bytes + cursor, '\0', size - cursor);
@@ -104,15 +99,19 @@ int ReadRunRecord(const unsigned char *bytes, size_t size, const RecordSeal *sea
       break;
     RecordSpan span = {static_cast<char>(bytes[cursor]), cursor + 1, end - cursor - 2};
     if (!IsKnownKind(span.kind) || (KindNeedsPath(span.kind) && span.length == 0))
-      return -1;
-    spans.push_back(span);
+      return false;
+    spans->push_back(span);
     std::memcpy(state->chain, bytes + end, kRecordTagBytes);
     cursor = end + kRecordTagBytes;
     state->sealed_end = cursor;
   }
+  return true;
+}
 
-  // A complete batch replaces what came before it; one cut short counts for
-  // nothing.
+// Hands visit the records in force: a complete batch replaces what came
+// before it; one cut short counts for nothing.
+int VisitInForce(const unsigned char *bytes, const std::vector<RecordSpan> &spans, RunRecordVisitor visit,
+                 void *context) {
   size_t first = 0, last = spans.size();
   long open_batch = -1;
   for (size_t i = 0; i < spans.size(); ++i) {
@@ -133,4 +132,21 @@ int ReadRunRecord(const unsigned char *bytes, size_t size, const RecordSeal *sea
       return -1;
   }
   return 0;
+}
+
+} // namespace
+
+int ReadRunRecord(const unsigned char *bytes, size_t size, const RecordSeal *seal, RunRecordVisitor visit,
+                  void *context, RunRecordState *state) {
+  *state = RunRecordState{};
+  // A header cut short by a kill (even an empty file): the run had changed
+  // nothing yet, since the header is written before the first change.
+  if (size < kRunRecordHeaderBytes) {
+    size_t magic = size < static_cast<size_t>(kRunRecordMagicBytes) ? size : static_cast<size_t>(kRunRecordMagicBytes);
+    return std::memcmp(bytes, kRunRecordMagic, magic) == 0 ? 0 : -1;
+  }
+  std::vector<RecordSpan> spans;
+  if (!ReadHeader(bytes, seal, state) || !CollectSpans(bytes, size, seal, state, &spans))
+    return -1;
+  return VisitInForce(bytes, spans, visit, context);
 }

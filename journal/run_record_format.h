@@ -11,8 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 
-extern const char kRunRecordFileName[]; // "update.run", in the data directory
-extern const char kRunRecordMagic[];    // "UPDRUN2\n"
+#include "common/file_names.h" // kRunRecordFileName, in the data directory
+
+extern const char kRunRecordMagic[]; // "UPDRUN2\n"
 enum {
   kRunRecordMagicBytes = 8,
   kRunIdBytes = 16,

@@ -4,18 +4,17 @@
 // is complete the run record takes it as the commit point.
 #include "journal/uninstall_list.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "common/failure_messages.h"
+#include "common/owned.h"
+#include "common/owned_win32.h"
 #include "common/run_state.h"
 #include "common/text.h"
 #include "journal/durability.h"
 #include "journal/journal.h"
 #include "journal/run_record.h"
 #include "journal/uninstall_codec.h"
-
-const char kUninstallFileName[] = "uinst.dat";
 
 static const char kTemporaryPrefix[] = "uin";
 
@@ -59,19 +58,15 @@ int ReadUninstallFile(const char *path) {
   int32_t size = FileSizeOf(path);
   if (size < 0)
     return -1;
-  char *buffer = static_cast<char *>(std::malloc(static_cast<size_t>(size) + 1));
-  if (buffer == nullptr)
+  MallocPtr<char> buffer = MallocArray<char>(static_cast<size_t>(size) + 1);
+  if (!buffer)
     return -1;
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    std::free(buffer);
+  OwnedHandle file(
+      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file.valid() || !ReadWhole(file.get(), buffer.get(), size))
     return -1;
-  }
-  bool read = ReadWhole(file, buffer, size);
-  CloseHandle(file);
-  int result = read ? ParseUninstallBytes(&UninstallList, buffer, static_cast<size_t>(size)) : -1;
-  std::free(buffer);
-  return result;
+  file.Close();
+  return ParseUninstallBytes(&UninstallList, buffer.get(), static_cast<size_t>(size));
 }
 
 int AddUninstallEntry(const char *kind, const char *path) {
@@ -126,11 +121,14 @@ static int AddCreatedPaths() {
 
 // Opens uinst.dat for writing, as the rewrite needs, without cutting it: a
 // file that can't be written fails here, before anything is written. A
-// missing file is no obstacle (the rewrite creates it): *existing is then
-// INVALID_HANDLE_VALUE.
-static bool OpenForRewrite(const char *path, HANDLE *existing) {
-  *existing = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  return *existing != INVALID_HANDLE_VALUE || GetLastError() == ERROR_FILE_NOT_FOUND;
+// missing file is no obstacle (the rewrite creates it): existing then holds
+// no handle.
+static bool OpenForRewrite(const char *path, OwnedHandle *existing) {
+  HANDLE file =
+      CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  bool missing = file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND;
+  existing->Reset(file);
+  return existing->valid() || missing;
 }
 
 // A new, uniquely named file "uinXXXX.tmp" in TARGETDIR (so that the final
@@ -166,9 +164,9 @@ static HANDLE CreateListFileBeside(char kind, char path[kPathBytes]) {
 
 // Writes the list to the temporary file and flushes it to the disk. Closes
 // the file in any case.
-static bool WriteTemporary(HANDLE file) {
-  bool written = WriteUninstallFile(file) == 0 && FlushFileBuffers(file);
-  return CloseHandle(file) && written;
+static bool WriteTemporary(TemporaryFile *file) {
+  bool written = WriteUninstallFile(file->get()) == 0 && FlushFileBuffers(file->get());
+  return file->Close() && written;
 }
 
 // Copies the complete temporary file over the list in place and flushes it:
@@ -176,21 +174,18 @@ static bool WriteTemporary(HANDLE file) {
 // be replaced (but letting it be written).
 static bool RewriteInPlace(const char *temporary, const char *path) {
   // The source may be the list itself, held by that other program.
-  HANDLE source =
-      CreateFileA(temporary, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (source == INVALID_HANDLE_VALUE)
+  OwnedHandle source(
+      CreateFileA(temporary, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!source.valid())
     return false;
-  HANDLE list =
-      CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  bool ok = list != INVALID_HANDLE_VALUE;
+  OwnedHandle list(
+      CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  bool ok = list.valid();
   for (DWORD got = 1; ok && got > 0;) {
-    ok = ReadFile(source, sWriteBuffer, sizeof sWriteBuffer, &got, nullptr) && WriteAll(list, sWriteBuffer, got);
+    ok = ReadFile(source.get(), sWriteBuffer, sizeof sWriteBuffer, &got, nullptr) &&
+         WriteAll(list.get(), sWriteBuffer, got);
   }
-  ok = ok && SetEndOfFile(list) && FlushFileBuffers(list);
-  if (list != INVALID_HANDLE_VALUE)
-    CloseHandle(list);
-  CloseHandle(source);
-  return ok;
+  return ok && SetEndOfFile(list.get()) && FlushFileBuffers(list.get());
 }
 
 // The hidden and system attributes the list had, for the new one.
@@ -204,14 +199,14 @@ static DWORD KeptAttributesOf(const char *path) {
 // A copy of the list beside it, flushed, and named in the run record (the
 // record flushed too) before the list is rewritten in place.
 static bool CopyListBeside(const char *path, char previous[kPathBytes]) {
-  HANDLE file = CreateListFileBeside(kRecordPreviousList, previous);
-  if (file == INVALID_HANDLE_VALUE)
+  TemporaryFile copy(CreateListFileBeside(kRecordPreviousList, previous), previous);
+  if (!copy.valid())
     return false;
-  CloseHandle(file);
-  if (RewriteInPlace(path, previous) && FlushRunRecordToDisk() == 0)
-    return true;
-  DeleteFileA(previous);
-  return false;
+  copy.Close();
+  if (!RewriteInPlace(path, previous) || FlushRunRecordToDisk() != 0)
+    return false;
+  copy.Keep();
+  return true;
 }
 
 // The list at path from the file at source, by rename or, when another
@@ -273,58 +268,49 @@ int PutPreviousListBack(const char *previous, const char *path) {
   return ReplaceList(previous, path, KeptAttributesOf(path)) ? 0 : -1;
 }
 
+// The pass's answer to a list it could not write: the failure goes to the
+// shared failure state, the result is 0.
+static int ListNotWritten(const char *message_template, const char *path) {
+  ReportWriteFailure(message_template, path);
+  return 0;
+}
+
 int SaveUninstallList(PassProgress *progress) {
   if (JournalCount() == 0)
     return 0;
   char path[kPathBytes];
-  if (BuildUninstallPath(path, sizeof path) != 0) {
-    ReportWriteFailure(kCannotCreateTemplate, TARGETDIR);
-    return 0;
-  }
-  if (AddCreatedPaths() != 0) {
-    ReportWriteFailure(kCannotWriteTemplate, path);
-    return 0;
-  }
-  HANDLE existing = INVALID_HANDLE_VALUE;
-  if (!OpenForRewrite(path, &existing)) {
-    ReportWriteFailure(kCannotCreateTemplate, path);
-    return 0;
-  }
+  if (BuildUninstallPath(path, sizeof path) != 0)
+    return ListNotWritten(kCannotCreateTemplate, TARGETDIR);
+  if (AddCreatedPaths() != 0)
+    return ListNotWritten(kCannotWriteTemplate, path);
+  OwnedHandle existing;
+  if (!OpenForRewrite(path, &existing))
+    return ListNotWritten(kCannotCreateTemplate, path);
   char temporary[kPathBytes];
-  HANDLE file = CreateListFileBeside(kRecordListTemp, temporary);
-  if (file == INVALID_HANDLE_VALUE) {
-    if (existing != INVALID_HANDLE_VALUE)
-      CloseHandle(existing);
-    ReportWriteFailure(kCannotCreateTemplate, path);
-    return 0;
-  }
+  TemporaryFile file(CreateListFileBeside(kRecordListTemp, temporary), temporary);
+  if (!file.valid())
+    return ListNotWritten(kCannotCreateTemplate, path);
   PumpProgress(progress);
   // A cancel confirmed during the pump rolls the run back: the list keeps
   // its old content rather than naming files that are about to go.
-  if (InstallStatus != kStatusRunning) {
-    CloseHandle(file);
-    DeleteFileA(temporary);
-    if (existing != INVALID_HANDLE_VALUE)
-      CloseHandle(existing);
+  if (InstallStatus != kStatusRunning)
     return 0;
-  }
-  bool written = WriteTemporary(file);
+  bool written = WriteTemporary(&file);
   // The names the run made go to the disk before its commit point does.
   if (written)
     FlushFolder(TARGETDIR);
   bool committed = written && RecordCommit(temporary) == 0;
   // The rename can't replace a file that is still open.
-  if (existing != INVALID_HANDLE_VALUE)
-    CloseHandle(existing);
-  if (committed && PutListInPlace(temporary, path) == 0)
+  existing.Close();
+  if (committed && PutListInPlace(temporary, path) == 0) {
+    file.Keep();
     return 0;
+  }
   // Past the commit point (or where its record may be on the disk though
   // its flush failed) the abandonment is made durable before any rollback.
   if (written)
     RecordAbandon();
-  DeleteFileA(temporary);
-  ReportWriteFailure(kCannotWriteTemplate, path);
-  return 0;
+  return ListNotWritten(kCannotWriteTemplate, path);
 }
 
 int32_t UninstallEntryCount() { return UninstallList.count; }

@@ -6,9 +6,8 @@
 
 #include <cstdint>
 
+#include "common/file_names.h" // kUninstallFileName
 #include "common/progress.h"
-
-extern const char kUninstallFileName[]; // "uinst.dat"
 
 // Reads uinst.dat from TARGETDIR into the list. 0, or -1 when it can't be
 // read.

@@ -33,6 +33,18 @@ private:
   HWND bar_;
 };
 
+// Runs pass(&progress) under the wait window of the template (a window that
+// can't be made leaves the pass without one), then destroys the window;
+// returns what the pass returned.
+template <typename Pass> auto RunUnderWaitWindow(HINSTANCE instance, int template_id, Pass pass) {
+  HWND wait_window = OpenStatusWindow(instance, template_id);
+  WindowProgress progress(wait_window);
+  auto result = pass(&progress);
+  if (wait_window)
+    DestroyWindow(wait_window);
+  return result;
+}
+
 // Puts "ファイルをコピーしています。" in the progress window's status line and
 // lets the window paint.
 void ShowCopyingStatus(HWND progress_window);

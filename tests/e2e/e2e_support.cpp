@@ -112,3 +112,15 @@ MessageBoxView RunToTheEnd(const GameInstall &install) {
   ExpectExitsCleanly(process);
   return view;
 }
+
+std::map<std::string, std::string> SamplePackageFiles() {
+  return {{"a.bin", "new a"}, {"new.txt", "hello"}, {"sub\\x.bin", PatternBytes(3 << 20, 5)}};
+}
+
+std::map<std::string, std::string> SampleRunInstalled(const GameInstall &install, const std::string &old_list) {
+  std::map<std::string, std::string> files = SamplePackageFiles();
+  files["keep.txt"] = "untouched";
+  files["uinst.dat"] = old_list + ListEntry("F", install.Game("new.txt")) + ListEntry("D", install.Game("sub")) +
+                       ListEntry("F", install.Game("sub\\x.bin")) + kListEnd;
+  return files;
+}

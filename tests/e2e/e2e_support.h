@@ -36,6 +36,14 @@ struct GameInstall {
   std::map<std::string, std::string> Snapshot() const;
 };
 
+// The sample run: over a game of a.bin ("old a") and keep.txt ("untouched")
+// whose list holds old_list, a package that replaces a.bin and creates
+// new.txt and sub\x.bin (3 MiB, so that the copy takes a while).
+std::map<std::string, std::string> SamplePackageFiles();
+// Every file of that game once the package is installed: no backups left,
+// the created paths listed after old_list in the order the run made them.
+std::map<std::string, std::string> SampleRunInstalled(const GameInstall &install, const std::string &old_list);
+
 // Starts update.exe from its folder.
 Process StartUpdate(const GameInstall &install);
 

@@ -79,7 +79,7 @@ TEST_F(ShippedWalk, InstallCreatesAndReplacesFilesAndFinishes) {
   install.AddGameFile("keep.txt", "untouched");
   std::string old_list = ListEntry("F", Game("a.bin")) + ListEntry("F", Game("keep.txt"));
   install.AddGameFile("uinst.dat", old_list + kListEnd);
-  install.MakePackage({{"a.bin", "new a"}, {"new.txt", "hello"}, {"sub\\x.bin", PatternBytes(3 << 20, 5)}});
+  install.MakePackage(SamplePackageFiles());
   Process process = StartAndPressStart();
   HWND box = nullptr;
   MessageBoxView done = ReadNextBox(process.pid, &box);
@@ -88,15 +88,7 @@ TEST_F(ShippedWalk, InstallCreatesAndReplacesFilesAndFinishes) {
   if (box)
     Answer(box, IDOK);
   ExpectEndsCleanly(process);
-  std::map<std::string, std::string> expected = {
-      {"a.bin", "new a"},
-      {"keep.txt", "untouched"},
-      {"new.txt", "hello"},
-      {"sub\\x.bin", PatternBytes(3 << 20, 5)},
-      {"uinst.dat", old_list + ListEntry("F", Game("new.txt")) + ListEntry("D", Game("sub")) +
-                        ListEntry("F", Game("sub\\x.bin")) + kListEnd},
-  };
-  EXPECT_EQ(expected, install.Snapshot());
+  EXPECT_EQ(SampleRunInstalled(install, old_list), install.Snapshot());
 }
 
 TEST_F(ShippedWalk, CancelDuringTheCopyRollsBack) {

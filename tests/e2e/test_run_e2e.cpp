@@ -25,22 +25,13 @@ struct SampleRun : InstallRun {
 };
 
 TEST_F(SampleRun, SuccessInstallsEverythingAndListsTheCreatedPaths) {
-  install.MakePackage({{"a.bin", "new a"}, {"new.txt", "hello"}, {"sub\\x.bin", PatternBytes(3 << 20, 5)}});
+  install.MakePackage(SamplePackageFiles());
   MessageBoxView done = RunToTheEnd(install);
   EXPECT_EQ(kFinished, done.text);
   EXPECT_EQ(kIconInformation, done.icon);
   EXPECT_EQ(nullptr, done.owner);
 
-  auto files = install.Snapshot();
-  std::map<std::string, std::string> expected = {
-      {"a.bin", "new a"},
-      {"keep.txt", "untouched"},
-      {"new.txt", "hello"},
-      {"sub\\x.bin", PatternBytes(3 << 20, 5)},
-      {"uinst.dat", old_list + ListEntry("F", Game("new.txt")) + ListEntry("D", Game("sub")) +
-                        ListEntry("F", Game("sub\\x.bin")) + kListEnd},
-  };
-  EXPECT_EQ(expected, files); // backups gone, list in journal order
+  EXPECT_EQ(SampleRunInstalled(install, old_list), install.Snapshot());
 }
 
 TEST_F(SampleRun, DeclinedByCancelEscapeOrCloseBoxChangesNothing) {

@@ -52,6 +52,8 @@ TEST_F(JournalStore, ResetEmptiesTheJournalForTheNextRun) {
   EXPECT_STREQ("b", JournalAt(0).path);
 }
 
+// BuildBackupPath, the copying form, follows the same rule and also needs
+// room for the suffix and the terminator in the buffer it is given.
 TEST(BackupPathOf, AppendsOldUpToA255BytePath) {
   char buffer[260];
   for (size_t length : {0u, 1u, 254u, 255u}) {
@@ -59,6 +61,10 @@ TEST(BackupPathOf, AppendsOldUpToA255BytePath) {
     snprintf(buffer, sizeof buffer, "%s", path.c_str());
     ASSERT_EQ(buffer, BackupPathOf(buffer)) << length;
     EXPECT_EQ(path + "_old", buffer);
+    char built[260];
+    ASSERT_EQ(0, BuildBackupPath(built, sizeof built, path.c_str())) << length;
+    EXPECT_EQ(path + "_old", built);
+    EXPECT_EQ(-1, BuildBackupPath(built, length + 4, path.c_str())) << length;
   }
 }
 
@@ -69,6 +75,8 @@ TEST(BackupPathOf, LeavesA256To259BytePathAlone) {
     snprintf(buffer, sizeof buffer, "%s", path.c_str());
     EXPECT_EQ(nullptr, BackupPathOf(buffer)) << length;
     EXPECT_EQ(path, buffer);
+    char built[300];
+    EXPECT_EQ(-1, BuildBackupPath(built, sizeof built, path.c_str())) << length;
   }
 }
 

@@ -446,6 +446,13 @@ void Record(OpKind kind, const std::string &path, int node, const std::string &t
   }
 }
 
+// A call that changes something: made under the lock once the power is on
+// (PowerOn may cut it first); -EIO when it is off.
+template <typename Change> int Changing(Change change) {
+  std::unique_lock<std::mutex> held(Lock);
+  return PowerOn(held) ? change() : -EIO;
+}
+
 // ---- the calls ----
 
 void *Init(fuse_conn_info *, fuse_config *config) {
@@ -543,15 +550,14 @@ int Open(const char *path, fuse_file_info *fi) {
 }
 
 int Create(const char *path, mode_t mode, fuse_file_info *fi) {
-  std::unique_lock<std::mutex> held(Lock);
-  if (!PowerOn(held))
-    return -EIO;
-  if (int error = CheckNew(path))
-    return error;
-  int id = NewNode(false, mode & 07777);
-  Live[path] = id;
-  Record(kCreate, path, id, "", 0, mode & 07777);
-  return OpenNode(id, fi);
+  return Changing([&] {
+    if (int error = CheckNew(path))
+      return error;
+    int id = NewNode(false, mode & 07777);
+    Live[path] = id;
+    Record(kCreate, path, id, "", 0, mode & 07777);
+    return OpenNode(id, fi);
+  });
 }
 
 int Read(const char *path, char *buffer, size_t size, off_t offset, fuse_file_info *fi) {
@@ -598,50 +604,49 @@ int Write(const char *path, const char *buffer, size_t size, off_t offset, fuse_
 }
 
 int Truncate(const char *path, off_t size, fuse_file_info *fi) {
-  std::unique_lock<std::mutex> held(Lock);
   if (std::strcmp(path, kControl) == 0)
     return 0;
-  if (!PowerOn(held))
-    return -EIO;
-  int id = Find(path);
-  if (id < 0)
-    return -ENOENT;
-  if (truncate(Nodes[id].live.c_str(), size) != 0)
-    return -errno;
-  Nodes[id].dirty = true;
-  Record(kTruncate, path, id, "", size);
-  return 0;
+  return Changing([&] {
+    int id = Find(path);
+    if (id < 0)
+      return -ENOENT;
+    if (truncate(Nodes[id].live.c_str(), size) != 0)
+      return -errno;
+    Nodes[id].dirty = true;
+    Record(kTruncate, path, id, "", size);
+    return 0;
+  });
 }
 
 int Fsync(const char *path, int, fuse_file_info *fi) {
-  std::unique_lock<std::mutex> held(Lock);
   if (fi->fh == 0)
     return 0;
-  auto it = Handles.find(fi->fh);
-  if (!PowerOn(held) || it == Handles.end())
-    return -EIO;
-  int id = it->second.node;
-  Node &node = Nodes[id];
-  if (node.dirty) {
-    node.durable = Store + "/d" + std::to_string(id);
-    if (!CopyFile(node.live, node.durable))
+  return Changing([&] {
+    auto it = Handles.find(fi->fh);
+    if (it == Handles.end())
       return -EIO;
-    node.dirty = false;
-  }
-  node.flushed_at = Log.size();
-  if (!Strict)
-    Committed = std::max(Committed, node.changed_at);
-  return 0;
+    int id = it->second.node;
+    Node &node = Nodes[id];
+    if (node.dirty) {
+      node.durable = Store + "/d" + std::to_string(id);
+      if (!CopyFile(node.live, node.durable))
+        return -EIO;
+      node.dirty = false;
+    }
+    node.flushed_at = Log.size();
+    if (!Strict)
+      Committed = std::max(Committed, node.changed_at);
+    return 0;
+  });
 }
 
 int FsyncDir(const char *path, int, fuse_file_info *) {
-  std::unique_lock<std::mutex> held(Lock);
-  if (!PowerOn(held))
-    return -EIO;
-  int id = Find(path);
-  if (id >= 0)
-    Committed = std::max(Committed, Nodes[id].changed_at);
-  return 0;
+  return Changing([&] {
+    int id = Find(path);
+    if (id >= 0)
+      Committed = std::max(Committed, Nodes[id].changed_at);
+    return 0;
+  });
 }
 
 int Release(const char *, fuse_file_info *fi) {
@@ -655,15 +660,14 @@ int Release(const char *, fuse_file_info *fi) {
 }
 
 int Mkdir(const char *path, mode_t mode) {
-  std::unique_lock<std::mutex> held(Lock);
-  if (!PowerOn(held))
-    return -EIO;
-  if (int error = CheckNew(path))
-    return error;
-  int id = NewNode(true, mode & 07777);
-  Live[path] = id;
-  Record(kMkdir, path, id, "", 0, mode & 07777);
-  return 0;
+  return Changing([&] {
+    if (int error = CheckNew(path))
+      return error;
+    int id = NewNode(true, mode & 07777);
+    Live[path] = id;
+    Record(kMkdir, path, id, "", 0, mode & 07777);
+    return 0;
+  });
 }
 
 bool HasChildren(const std::string &folder) {
@@ -672,71 +676,67 @@ bool HasChildren(const std::string &folder) {
 }
 
 int Unlink(const char *path) {
-  std::unique_lock<std::mutex> held(Lock);
-  if (!PowerOn(held))
-    return -EIO;
-  int id = Find(path);
-  if (id < 0)
-    return -ENOENT;
-  if (Nodes[id].dir)
-    return -EISDIR;
-  Live.erase(path);
-  Record(kUnlink, path, id);
-  return 0;
+  return Changing([&] {
+    int id = Find(path);
+    if (id < 0)
+      return -ENOENT;
+    if (Nodes[id].dir)
+      return -EISDIR;
+    Live.erase(path);
+    Record(kUnlink, path, id);
+    return 0;
+  });
 }
 
 int Rmdir(const char *path) {
-  std::unique_lock<std::mutex> held(Lock);
-  if (!PowerOn(held))
-    return -EIO;
-  int id = Find(path);
-  if (id < 0)
-    return -ENOENT;
-  if (!Nodes[id].dir)
-    return -ENOTDIR;
-  if (HasChildren(path))
-    return -ENOTEMPTY;
-  Live.erase(path);
-  Record(kRmdir, path, id);
-  return 0;
+  return Changing([&] {
+    int id = Find(path);
+    if (id < 0)
+      return -ENOENT;
+    if (!Nodes[id].dir)
+      return -ENOTDIR;
+    if (HasChildren(path))
+      return -ENOTEMPTY;
+    Live.erase(path);
+    Record(kRmdir, path, id);
+    return 0;
+  });
 }
 
 int Rename(const char *from, const char *to, unsigned int flags) {
-  std::unique_lock<std::mutex> held(Lock);
-  if (!PowerOn(held))
-    return -EIO;
-  int id = Find(from);
-  if (id < 0)
-    return -ENOENT;
-  if (flags & RENAME_EXCHANGE)
-    return -EINVAL;
-  int parent = Find(ParentOf(to).c_str());
-  if (parent < 0 || !Nodes[parent].dir)
-    return -ENOENT;
-  int target = Find(to);
-  if (target >= 0 && (flags & RENAME_NOREPLACE))
-    return -EEXIST;
-  if (target >= 0 && Nodes[target].dir && (!Nodes[id].dir || HasChildren(to)))
-    return -ENOTEMPTY;
-  if (target >= 0 && !Nodes[target].dir && Nodes[id].dir)
-    return -ENOTDIR;
-  if (IsUnder(to, from))
-    return -EINVAL;
-  RenameIn(Live, from, to);
-  Record(kRename, from, id, to);
-  return 0;
+  return Changing([&] {
+    int id = Find(from);
+    if (id < 0)
+      return -ENOENT;
+    if (flags & RENAME_EXCHANGE)
+      return -EINVAL;
+    int parent = Find(ParentOf(to).c_str());
+    if (parent < 0 || !Nodes[parent].dir)
+      return -ENOENT;
+    int target = Find(to);
+    if (target >= 0 && (flags & RENAME_NOREPLACE))
+      return -EEXIST;
+    if (target >= 0 && Nodes[target].dir && (!Nodes[id].dir || HasChildren(to)))
+      return -ENOTEMPTY;
+    if (target >= 0 && !Nodes[target].dir && Nodes[id].dir)
+      return -ENOTDIR;
+    if (IsUnder(to, from))
+      return -EINVAL;
+    RenameIn(Live, from, to);
+    Record(kRename, from, id, to);
+    return 0;
+  });
 }
 
 int Chmod(const char *path, mode_t mode, fuse_file_info *) {
-  std::unique_lock<std::mutex> held(Lock);
-  if (!PowerOn(held))
-    return -EIO;
-  int id = Find(path);
-  if (id < 0)
-    return -ENOENT;
-  Nodes[id].mode = mode & 07777;
-  Record(kChmod, path, id, "", 0, mode & 07777);
-  return 0;
+  return Changing([&] {
+    int id = Find(path);
+    if (id < 0)
+      return -ENOENT;
+    Nodes[id].mode = mode & 07777;
+    Record(kChmod, path, id, "", 0, mode & 07777);
+    return 0;
+  });
 }
 
 int Utimens(const char *, const timespec *, fuse_file_info *) {

@@ -164,7 +164,8 @@ namespace {
 
 // The key that seals run records lives where only administrators and SYSTEM
 // may read it: the access rights Wine keeps for the registry key are the
-// ones the program set. Two loads give the same seal.
+// ones the program set, in the registry's 32-bit view that every build of it
+// uses. Two loads give the same seal.
 TEST(MachineKey, IsReadableByAdministratorsOnlyAndStays) {
   RecordSeal first, second;
   ASSERT_TRUE(LoadRecordSeal(true, &first));

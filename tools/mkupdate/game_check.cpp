@@ -15,6 +15,7 @@
 #include "archive/package_format.h"
 #include "common/cp932.h"
 #include "common/failure_messages.h"
+#include "common/file_names.h"
 #include "common/name_fold.h"
 #include "common/limits.h"
 #include "common/text.h"
@@ -185,14 +186,15 @@ CheckedEntry CheckEntry(GameFolder &folder, const std::string &target, const Lis
       Fail(&entry, kBackupFailedTemplate, path, "the backup name would be longer than 259 bytes");
       return entry;
     }
-    if (PresenceOf(folder, name + "_old") != kAbsent) {
-      Fail(&entry, kBackupFailedTemplate, path, "\"" + Utf8(name) + "_old\" is in the way (a stale backup)");
+    if (PresenceOf(folder, name + kBackupSuffix) != kAbsent) {
+      Fail(&entry, kBackupFailedTemplate, path,
+           "\"" + Utf8(name) + kBackupSuffix + "\" is in the way (a stale backup)");
       return entry;
     }
     entry.action = kWouldReplace;
     if (IsReadOnlyOnDisk(folder, name))
       entry.reason = "read-only: replaced all the same (the new file is not read-only)";
-    folder.made[FoldNameCase((name + "_old").c_str())] = false;
+    folder.made[FoldNameCase((name + kBackupSuffix).c_str())] = false;
   }
   folder.made[FoldNameCase(name.c_str())] = false;
   if (listed.offset > package_size || listed.size > package_size - listed.offset)
@@ -258,7 +260,7 @@ void SetFailure(GameCheck *check, const char *stage, const std::string &message)
 bool IsListReadable(GameFolder &folder) {
   fs::path found;
   std::error_code ec;
-  return FindOnDisk(folder, "uinst.dat", &found) && fs::is_regular_file(found, ec);
+  return FindOnDisk(folder, kUninstallFileName, &found) && fs::is_regular_file(found, ec);
 }
 
 const char *ActionName(CheckedAction action) {
@@ -293,7 +295,7 @@ bool CheckAgainstGame(const std::string &package_path, const std::string &game_d
   if (IsDestinationTooLong(check->target.c_str()))
     SetFailure(check, "start", "the data directory is longer than 200 bytes: the start button stays disabled");
   if (check->free_mib < check->required_mib)
-    SetFailure(check, "space", "ディスクの空き容量が不足しています。");
+    SetFailure(check, "space", kNoSpaceMessage);
   if (!IsListReadable(folder))
     SetFailure(check, "start", kListUnreadableMessage);
   std::set<size_t> damaged(package.damaged.begin(), package.damaged.end());
@@ -305,9 +307,10 @@ bool CheckAgainstGame(const std::string &package_path, const std::string &game_d
     }
     check->entries.push_back(entry);
   }
-  if (IsReadOnlyOnDisk(folder, "uinst.dat"))
+  if (IsReadOnlyOnDisk(folder, kUninstallFileName))
     SetFailure(check, "list",
-               std::string(kFailedWritingPrefix) + Detail(kCannotCreateTemplate, check->target + "\\uinst.dat"));
+               std::string(kFailedWritingPrefix) +
+                   Detail(kCannotCreateTemplate, check->target + "\\" + kUninstallFileName));
   return true;
 }
 
@@ -338,7 +341,7 @@ std::string DescribeGameCheck(const GameCheck &check) {
   std::string where = check.failure_stage == "entry"
                           ? "at entry " + std::to_string(check.first_failing_entry) + " (" +
                                 Utf8(check.entries[static_cast<size_t>(check.first_failing_entry)].name) + ")"
-                      : check.failure_stage == "list"  ? "when it saves uinst.dat, after the copy"
+                      : check.failure_stage == "list"  ? "when it saves " UNINSTALL_FILE_NAME ", after the copy"
                       : check.failure_stage == "space" ? "at the confirmation"
                                                        : "before it changes anything";
   std::string said = check.failure;

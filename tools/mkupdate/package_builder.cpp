@@ -16,6 +16,7 @@
 #include "archive/hash.h"
 #include "archive/package_format.h"
 #include "common/cp932.h"
+#include "common/file_names.h"
 #include "common/name_fold.h"
 #include "tools/mkupdate/encoding.h"
 
@@ -171,10 +172,11 @@ bool CollectPackFiles(const std::string &folder, std::vector<PackFile> *files, B
     return false;
   }
   if (error != kPackageOk) {
-    report->error = "\"" + (*files)[static_cast<size_t>(clash)].display +
-                    "\": the package would also replace the file this name is the backup of (\"X\" and \"X_old\", "
-                    "letter case and full-width letters compared as Windows compares them), and finishing would "
-                    "delete it";
+    report->error =
+        "\"" + (*files)[static_cast<size_t>(clash)].display +
+        "\": the package would also replace the file this name is the backup of (\"X\" and \"X" BACKUP_SUFFIX "\", "
+        "letter case and full-width letters compared as Windows compares them), and finishing would "
+        "delete it";
     return false;
   }
   return true;
