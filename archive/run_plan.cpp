@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "archive/loader.h"
+#include "archive/run_rules.h"
 #include "common/cp932.h"
 #include "common/failure_messages.h"
 #include "common/run_state.h"
@@ -18,8 +19,8 @@
 #include "journal/run_record.h"
 
 // A file that is there is planned as moved to its backup, unless the pass
-// will refuse to move it (a folder, a backup name taken or too long): that
-// entry fails before it changes anything. A file that is not there is
+// will refuse to move it (JudgeBackup): that entry fails before it changes
+// anything. A file that is not there is
 // planned as created, and its folder too when that is missing.
 static int PlanEntry(const char *path, char (&checked_folder)[kPathBytes]) {
   DWORD attributes = GetFileAttributesA(path);
@@ -37,11 +38,11 @@ static int PlanEntry(const char *path, char (&checked_folder)[kPathBytes]) {
     }
     return PlanChange(kRecordCreated, path);
   }
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-    return 0;
   char backup[kPathBytes];
   CopyText(backup, sizeof backup, path);
-  if (BackupPathOf(backup) == nullptr || GetFileAttributesA(backup) != INVALID_FILE_ATTRIBUTES)
+  bool fits = BackupPathOf(backup) != nullptr;
+  bool taken = fits && GetFileAttributesA(backup) != INVALID_FILE_ATTRIBUTES;
+  if (JudgeBackup((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, fits, taken) != kBackupAllowed)
     return 0;
   return PlanChange(kRecordReplacing, path);
 }

@@ -11,4 +11,6 @@ inline constexpr char kCannotCreateTemplate[] = "\"%s\"を作成できません�
 inline constexpr char kCannotWriteTemplate[] = "\"%s\"に書き込めません。";
 // The box that reports a failure while writing puts the detail after this.
 inline constexpr char kFailedWritingPrefix[] = "インストール中にエラーが発生しました。(書き込み中)\r\n";
+// The confirmation's answer to a start without the space the package needs.
+inline constexpr char kNoSpaceMessage[] = "ディスクの空き容量が不足しています。";
 inline constexpr char kListUnreadableMessage[] = "uinst.datが読み込めませんでした。\nインストールを終了します。";

@@ -7,6 +7,6 @@ char *AppendBackupSuffix(char *buffer) {
   size_t length = std::strlen(buffer);
   if (length > kMaxBackedUpPathBytes)
     return nullptr;
-  std::memcpy(buffer + length, "_old", kBackupSuffixBytes + 1);
+  std::memcpy(buffer + length, kBackupSuffix, sizeof kBackupSuffix);
   return buffer;
 }

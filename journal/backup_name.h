@@ -2,7 +2,8 @@
 #pragma once
 #include <cstddef>
 
-enum { kBackupSuffixBytes = 4, kMaxBackedUpPathBytes = 255 };
+inline constexpr char kBackupSuffix[] = "_old";
+enum { kBackupSuffixBytes = sizeof kBackupSuffix - 1, kMaxBackedUpPathBytes = 255 };
 
 // Appends "_old" in place when the result fits 260 bytes with its
 // terminator; returns buffer, or nullptr leaving the text unchanged.

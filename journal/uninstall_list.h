@@ -7,8 +7,7 @@
 #include <cstdint>
 
 #include "common/progress.h"
-
-extern const char kUninstallFileName[]; // "uinst.dat"
+#include "journal/uninstall_codec.h" // kUninstallFileName
 
 // Reads uinst.dat from TARGETDIR into the list. 0, or -1 when it can't be
 // read.

@@ -2,6 +2,7 @@
 // destination and the checks the start button runs.
 #include "ui/confirm_dialog.h"
 
+#include "common/failure_messages.h"
 #include "common/run_state.h"
 #include "common/text.h"
 #include "ui/resources/resource_ids.h"
@@ -12,7 +13,6 @@ static const char kTooDeepMessage[] = "%sのでインストールできません
 static const char kCannotInstallMessage[] = "%sにはインストールできません。";
 static const char kNotFixedDiskQuestion[] =
     "内蔵ハードディスク以外にインストールすることはお勧めしません。\n%sにインストールしますか？";
-static const char kNoSpaceMessage[] = "ディスクの空き容量が不足しています。";
 
 enum { kMessageBytes = 1024, kRootBytes = 4 };
 
