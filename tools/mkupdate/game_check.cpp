@@ -489,9 +489,10 @@ std::string DescribeRecord(const GameCheck &check) {
     return "";
   std::string text = std::string(kRecordFates[check.record_fate]) + "\n";
   if (check.record_unverified)
-    text += "  only if the program sealed the record on the machine that runs it, and that machine has not noted "
-            "the run as settled or undone: this check can't verify the seal (the key is that machine's). "
-            "Otherwise the start warns that it ignored the record, changes nothing, and ";
+    text += "  this check can't verify the record's seal (the key is the one of the machine that ran the "
+            "program): the start obeys it only there, unless that machine noted the run as settled (the record "
+            "is then removed) or abandoned (the run is then undone). Elsewhere the start warns that it ignored "
+            "the record, changes nothing, and ";
   return text + (check.record_unverified ? DescribeEnd(check.if_refused, check.entries) : "");
 }
 
