@@ -170,7 +170,8 @@ TEST(MachineKey, IsReadableByAdministratorsOnlyAndStays) {
   ASSERT_TRUE(LoadRecordSeal(true, &first));
   ASSERT_TRUE(LoadRecordSeal(false, &second));
   HKEY key;
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRecordSealKey, 0, KEY_READ, &key));
+  // In the 32-bit view, where every build keeps it.
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRecordSealKey, 0, KEY_READ | KEY_WOW64_32KEY, &key));
   char buffer[512];
   DWORD size = sizeof buffer;
   ASSERT_EQ(ERROR_SUCCESS, RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, buffer, &size));
