@@ -35,11 +35,19 @@ namespace {
 
 enum Presence { kAbsent, kFile, kFolder };
 
-// The folder as Windows sees it: names compared without regard to ASCII
-// case, and what the settling and the run change laid over it.
+// A name in a folder of this machine, in code page 932 (empty when it has
+// no such form: no entry can name it) and folded as Windows compares names.
+struct DiskName {
+  fs::path path;
+  std::string name;
+  std::string folded;
+};
+
+// The folder as Windows sees it: names compared as Windows compares them,
+// and what the settling and the run change laid over it.
 struct GameFolder {
   fs::path root;
-  std::map<fs::path, std::vector<fs::path>> listings; // folder -> its entries
+  std::map<fs::path, std::vector<DiskName>> listings; // folder -> its entries
   std::map<std::string, Presence> changed;            // folded relative name -> what is there now
 };
 
@@ -59,23 +67,18 @@ std::vector<std::string> Components(const std::string &name) {
   return parts;
 }
 
-std::string FoldUtf8(const std::string &text) {
-  std::string folded = text;
-  for (char &c : folded) {
-    if (c >= 'a' && c <= 'z')
-      c = static_cast<char>(c - 'a' + 'A');
-  }
-  return folded;
-}
-
-const std::vector<fs::path> &ListingOf(GameFolder &folder, const fs::path &dir) {
+const std::vector<DiskName> &ListingOf(GameFolder &folder, const fs::path &dir) {
   auto found = folder.listings.find(dir);
   if (found != folder.listings.end())
     return found->second;
-  std::vector<fs::path> names;
+  std::vector<DiskName> names;
   std::error_code ec;
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
-    names.push_back(it->path());
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    DiskName entry{it->path(), "", ""};
+    if (Utf8ToCp932(entry.path.filename().u8string(), &entry.name))
+      entry.folded = FoldNameCase(entry.name.c_str());
+    names.push_back(entry);
+  }
   return folder.listings[dir] = names;
 }
 
@@ -85,16 +88,13 @@ const std::vector<fs::path> &ListingOf(GameFolder &folder, const fs::path &dir) 
 bool FindOnDisk(GameFolder &folder, const std::string &name, fs::path *found, bool *crossed_link = nullptr) {
   fs::path at = folder.root;
   for (const std::string &part : Components(name)) {
-    std::string utf8;
-    if (!Cp932ToUtf8(part, &utf8))
-      return false;
-    std::string wanted = FoldUtf8(utf8);
-    const std::vector<fs::path> &names = ListingOf(folder, at);
+    std::string wanted = FoldNameCase(part.c_str());
+    const std::vector<DiskName> &names = ListingOf(folder, at);
     auto match = std::find_if(names.begin(), names.end(),
-                              [&](const fs::path &entry) { return FoldUtf8(entry.filename().u8string()) == wanted; });
-    if (match == names.end())
+                              [&](const DiskName &entry) { return !entry.name.empty() && entry.folded == wanted; });
+    if (part.empty() || match == names.end())
       return false;
-    at = *match;
+    at = match->path;
     std::error_code ec;
     if (crossed_link != nullptr && fs::is_symlink(at, ec))
       *crossed_link = true;
@@ -143,9 +143,8 @@ bool IsEmptyFolder(GameFolder &folder, const std::string &name) {
   fs::path found;
   if (!FindOnDisk(folder, name, &found))
     return true;
-  for (const fs::path &entry : ListingOf(folder, found)) {
-    std::string part;
-    if (!Utf8ToCp932(entry.filename().u8string(), &part) || PresenceOf(folder, name + "\\" + part) != kAbsent)
+  for (const DiskName &entry : ListingOf(folder, found)) {
+    if (entry.name.empty() || PresenceOf(folder, name + "\\" + entry.name) != kAbsent)
       return false;
   }
   return true;
