@@ -11,6 +11,7 @@
 #include "archive/loader.h"
 #include "archive/progress_math.h"
 #include "archive/run_plan.h"
+#include "archive/run_rules.h"
 #include "common/cp932.h"
 #include "common/failure_messages.h"
 #include "common/run_state.h"
@@ -19,21 +20,16 @@
 #include "journal/journal.h"
 #include "journal/run_record.h"
 
-static const char *const kCreateFailed = kCreateFailedTemplate;
-static const char *const kBackupFailed = kBackupFailedTemplate;
-static const char *const kCopyFailed = kCopyFailedTemplate;
-
 // One buffer for every chunk of every entry.
 static unsigned char sCopyBuffer[kCopyChunkBytes];
 
-// Joins TARGETDIR and the entry's name. A path that does not fit is never
-// cut: the entry fails, naming the whole path.
+// Joins TARGETDIR and the entry's name; a path that does not fit fails the
+// entry, naming the whole path.
 static int BuildEntryPath(char (&path)[kPathBytes], const ArchiveEntry &entry) {
-  if (JoinPath(path, sizeof path, TARGETDIR, entry.name) == 0)
+  char whole[kWholeEntryPathBytes];
+  if (JoinEntryPath(path, whole, TARGETDIR, entry.name) == 0)
     return 0;
-  char whole[kFolderBufferBytes + kEntryNameBytes + 1];
-  JoinPath(whole, sizeof whole, TARGETDIR, entry.name);
-  ReportWriteFailure(kCreateFailed, whole);
+  ReportWriteFailure(kCreateFailedTemplate, whole);
   return -1;
 }
 
@@ -45,7 +41,7 @@ int EnsureEntryDirectories(const ArchiveEntry &entry) {
     // Code page 932 aware: the trail byte of a character such as ソ is 0x5C.
     long separator = FindLastSeparator(path);
     if (separator < 0) {
-      ReportWriteFailure(kCreateFailed, path);
+      ReportWriteFailure(kCreateFailedTemplate, path);
       return -1;
     }
     path[separator] = '\0';
@@ -56,13 +52,13 @@ int EnsureEntryDirectories(const ArchiveEntry &entry) {
     // stay out of the uninstall list). Settling only removes an empty folder,
     // so a name recorded for a folder never made is harmless.
     if (RecordChange(kRecordDirectory, path) != 0 || !CreateDirectoryA(path, nullptr)) {
-      ReportWriteFailure(kCreateFailed, path);
+      ReportWriteFailure(kCreateFailedTemplate, path);
       return -1;
     }
     if (JournalAppend("D", path, kJournalCreated) != 0) {
       // Nothing unjournalled may stay behind; the directory is still empty.
       RemoveDirectoryA(path);
-      ReportWriteFailure(kCreateFailed, path);
+      ReportWriteFailure(kCreateFailedTemplate, path);
       return -1;
     }
   }
@@ -78,24 +74,23 @@ static HANDLE CreateNewFile(const char *path) {
   return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
 }
 
-// Moves the existing file to its backup name and creates the new one. The
-// run record names the file before it moves, so that an interrupted run can
-// be undone; a backup name already taken is the player's file, never moved
-// over. When the new file can't be created the old one is moved back, and if
-// even that fails it is journalled, so that the rollback still puts it back.
+// Moves the existing file to its backup name, when JudgeBackup allows it,
+// and creates the new one. The run record names the file before it moves,
+// so that an interrupted run can be undone. When the new file can't be
+// created the old one is moved back, and if even that fails it is
+// journalled, so that the rollback still puts it back.
 static HANDLE ReplaceExistingFile(const char *path, const char *backup) {
-  // A directory in the way is not a file to back up: moving it would leave
-  // it under its backup name for good.
-  if (backup == nullptr || PathIsDirectoryA(path) || GetFileAttributesA(backup) != INVALID_FILE_ATTRIBUTES ||
+  bool taken = backup != nullptr && GetFileAttributesA(backup) != INVALID_FILE_ATTRIBUTES;
+  if (JudgeBackup(PathIsDirectoryA(path), backup != nullptr, taken) != kBackupAllowed ||
       RecordChange(kRecordReplacing, path) != 0 || !MoveFileA(path, backup)) {
-    ReportWriteFailure(kBackupFailed, path);
+    ReportWriteFailure(kBackupFailedTemplate, path);
     return INVALID_HANDLE_VALUE;
   }
   HANDLE file = CreateNewFile(path);
   if (file == INVALID_HANDLE_VALUE) {
     if (!MoveFileA(backup, path))
       JournalAppend("F", path, kJournalReplaced);
-    ReportWriteFailure(kBackupFailed, path);
+    ReportWriteFailure(kBackupFailedTemplate, path);
   }
   return file;
 }
@@ -124,14 +119,14 @@ static int CopyEntryData(PassProgress *progress, const ArchiveEntry &entry, HAND
       chunk = entry.size - done;
     DWORD got = 0;
     if (!ReadFile(package, sCopyBuffer, chunk, &got, nullptr) || got != chunk) {
-      ReportWriteFailure(kCopyFailed, path);
+      ReportWriteFailure(kCopyFailedTemplate, path);
       return -1;
     }
     if (expected_hash != nullptr)
       UpdateDataHasher(&hasher, sCopyBuffer, got);
     DWORD written = 0;
     if (!WriteFile(file, sCopyBuffer, got, &written, nullptr) || written != got) {
-      ReportWriteFailure(kCopyFailed, path);
+      ReportWriteFailure(kCopyFailedTemplate, path);
       return -1;
     }
     done += written;
@@ -141,7 +136,7 @@ static int CopyEntryData(PassProgress *progress, const ArchiveEntry &entry, HAND
       return 0;
   }
   if (expected_hash != nullptr && DataHasherDigest(&hasher) != *expected_hash) {
-    ReportWriteFailure(kCopyFailed, path);
+    ReportWriteFailure(kCopyFailedTemplate, path);
     return -1;
   }
   return 0;
@@ -152,7 +147,7 @@ int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE packa
   if (BuildEntryPath(path, entry) != 0)
     return -1;
   if (!SeekToEntryData(package, entry)) {
-    ReportWriteFailure(kCopyFailed, path);
+    ReportWriteFailure(kCopyFailedTemplate, path);
     return -1;
   }
   char backup[kPathBytes];
@@ -163,7 +158,7 @@ int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE packa
   // not know of. One that is there is the player's: never named as created.
   bool named = GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES;
   if (named && RecordChange(kRecordCreated, path) != 0) {
-    ReportWriteFailure(kCreateFailed, path);
+    ReportWriteFailure(kCreateFailedTemplate, path);
     return -1;
   }
   HANDLE file = CreateNewFile(path);
@@ -179,7 +174,7 @@ int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE packa
     DeleteFileA(path);
     if (action == kJournalReplaced)
       MoveFileA(backup, path);
-    ReportWriteFailure(kCreateFailed, path);
+    ReportWriteFailure(kCreateFailedTemplate, path);
     return -1;
   }
   int result = CopyEntryData(progress, entry, package, file, path, expected_hash);
@@ -192,7 +187,7 @@ int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE packa
 static void FlushWrittenFiles(PassProgress *progress) {
   char failed[kPathBytes];
   if (InstallStatus == kStatusRunning && FlushJournalFiles(progress, failed, sizeof failed) != 0)
-    ReportWriteFailure(kCopyFailed, failed);
+    ReportWriteFailure(kCopyFailedTemplate, failed);
 }
 
 void AdvanceProgress(PassProgress *progress, uint32_t bytes) {

@@ -15,6 +15,7 @@
 #include "common/file_names.h"
 #include "common/owned.h"
 #include "common/name_fold.h"
+#include "journal/backup_name.h"
 #include "journal/run_record_format.h"
 
 const char *DescribePackageError(PackageError error) {
@@ -149,6 +150,7 @@ bool IsSafeEntryName(const char *name, size_t length) {
 
 PackageError CheckBackupNameClashes(const char *const *names, int32_t count, int32_t *bad_entry) {
   const std::string record = FoldNameCase(kRunRecordFileName);
+  const std::string suffix = FoldNameCase(kBackupSuffix);
   std::vector<std::pair<std::string, int32_t>> folded;
   folded.reserve(static_cast<size_t>(count));
   for (int32_t n = 0; n < count; ++n) {
@@ -160,7 +162,7 @@ PackageError CheckBackupNameClashes(const char *const *names, int32_t count, int
   }
   std::sort(folded.begin(), folded.end());
   for (int32_t n = 0; n < count; ++n) {
-    std::pair<std::string, int32_t> backup(FoldNameCase(names[n]) + "_OLD", -1);
+    std::pair<std::string, int32_t> backup(FoldNameCase(names[n]) + suffix, -1);
     auto found = std::lower_bound(folded.begin(), folded.end(), backup);
     if (found != folded.end() && found->first == backup.first) {
       *bad_entry = std::max(n, found->second);

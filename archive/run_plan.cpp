@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "archive/loader.h"
+#include "archive/run_rules.h"
 #include "common/cp932.h"
 #include "common/failure_messages.h"
 #include "common/run_state.h"
@@ -18,9 +19,9 @@
 #include "journal/run_record.h"
 
 // A file that is there is planned as moved to its backup, unless the pass
-// will refuse to move it (a folder, a backup name taken or too long): that
-// entry fails before it changes anything. A file that is not there is
-// planned as created, and its folder too when that is missing.
+// will refuse to move it (JudgeBackup): that entry fails before it changes
+// anything. A file that is not there is planned as created, and its folder
+// too when that is missing.
 static int PlanEntry(const char *path, char (&checked_folder)[kPathBytes]) {
   DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -37,10 +38,10 @@ static int PlanEntry(const char *path, char (&checked_folder)[kPathBytes]) {
     }
     return PlanChange(kRecordCreated, path);
   }
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-    return 0;
   char backup[kPathBytes];
-  if (BuildBackupPath(backup, sizeof backup, path) != 0 || GetFileAttributesA(backup) != INVALID_FILE_ATTRIBUTES)
+  bool fits = BuildBackupPath(backup, sizeof backup, path) == 0;
+  bool taken = fits && GetFileAttributesA(backup) != INVALID_FILE_ATTRIBUTES;
+  if (JudgeBackup((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, fits, taken) != kBackupAllowed)
     return 0;
   return PlanChange(kRecordReplacing, path);
 }

@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-#include "archive/package_format.h"
+#include "archive/run_rules.h"
 #include "common/cp932.h"
 #include "common/file_names.h"
 #include "common/file_look.h"
@@ -52,29 +52,16 @@ struct RecordedRun {
   bool refused; // a path that is not of the run's own kind, or no memory
 };
 
-// A file of the list's own: "uin", then what GetTempFileName adds, ".tmp",
-// at the top of the data directory.
-static bool IsListFileName(const char *name, size_t length) {
-  return length > 7 && length <= 12 && FoldNameCase(std::string(name, 3).c_str()) == "UIN" &&
-         FoldNameCase(name + length - 4) == ".TMP" && std::memchr(name, '\\', length) == nullptr;
-}
-
-// A recorded path is acted on only as the data directory, a separator and
-// a name of the kind a package entry may have: no drive, UNC or \\?\ form,
-// no "." or "..", no empty component, nothing a device.
-static bool InsideDataDirectory(const char *relative, size_t length, char (&full)[kPathBytes]) {
-  return length > 0 && IsSafeEntryName(relative, length) && JoinPath(full, sizeof full, DataDirectory, relative) == 0;
-}
-
 static int TakeRecord(void *context, char kind, const char *path, size_t length) {
   RecordedRun &run = *static_cast<RecordedRun *>(context);
   if (kind == kRecordAbandon) {
     run.committed = false;
     return 0;
   }
+  // Only a path of the kind the run writes, inside the data directory: no
+  // drive, UNC or \\?\ form, no "." or "..", nothing a device.
   char full[kPathBytes];
-  bool list_file = kind == kRecordListTemp || kind == kRecordCommit || kind == kRecordPreviousList;
-  if (!InsideDataDirectory(path, length, full) || (list_file && !IsListFileName(path, length))) {
+  if (!IsRecordedPathAccepted(kind, path, length) || JoinPath(full, sizeof full, DataDirectory, path) != 0) {
     run.refused = true;
     return -1;
   }

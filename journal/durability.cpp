@@ -12,8 +12,7 @@
 #include "common/text.h"
 #include "journal/journal.h"
 #include "journal/run_record.h"
-
-static const char kListTemporaryPrefix[] = "uin";
+#include "journal/uninstall_codec.h"
 
 // The changes the plan names, in plan order, which is the order the run
 // makes them in.

@@ -5,6 +5,19 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include "common/name_fold.h"
+
+const char kListTemporaryPrefix[] = "uin";
+
+bool IsListTemporaryName(const char *name, size_t length) {
+  const size_t prefix = sizeof kListTemporaryPrefix - 1;
+  return length > prefix + 4 && length <= prefix + 9 &&
+         FoldNameCase(std::string(name, prefix).c_str()) == FoldNameCase(kListTemporaryPrefix) &&
+         FoldNameCase(std::string(name + length - 4, 4).c_str()) == ".TMP" &&
+         std::memchr(name, '\\', length) == nullptr;
+}
 
 static const int32_t kFirstEntryCapacity = 1024;
 static const uint32_t kFirstSlotCount = 2048;

@@ -6,6 +6,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/file_names.h" // kUninstallFileName
+
+// The start of the name of the temporary file a new list is written to
+// beside the list (a number from GetTempFileName and ".tmp" follow).
+extern const char kListTemporaryPrefix[]; // "uin"
+
+// True for a name the list's temporary file can have, compared as Windows
+// compares names: the prefix, one to five characters, ".tmp"; no folder.
+bool IsListTemporaryName(const char *name, size_t length);
+
 struct UninstallEntry {
   char *text;    // kind letter followed by the path; zero-terminated heap copy
   size_t length; // bytes of text without the terminator

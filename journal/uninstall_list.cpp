@@ -16,8 +16,6 @@
 #include "journal/run_record.h"
 #include "journal/uninstall_codec.h"
 
-static const char kTemporaryPrefix[] = "uin";
-
 enum { kWriteBufferBytes = 64 * 1024 };
 
 static UninstallEntries UninstallList;
@@ -147,7 +145,7 @@ static HANDLE CreateListFileBeside(char kind, char path[kPathBytes]) {
   for (unsigned attempt = 0; attempt < 64; ++attempt) {
     char name[16];
     unsigned number = (seed + attempt * 40503u) & 0xFFFF;
-    if (number == 0 || FormatText(name, sizeof name, "%s%X.tmp", kTemporaryPrefix, number) != 0 ||
+    if (number == 0 || FormatText(name, sizeof name, "%s%X.tmp", kListTemporaryPrefix, number) != 0 ||
         JoinPath(path, kPathBytes, TARGETDIR, name) != 0)
       continue;
     if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)

@@ -8,6 +8,7 @@
 
 #include "common/file_names.h" // kUninstallFileName
 #include "common/progress.h"
+#include "journal/uninstall_codec.h" // kUninstallFileName
 
 // Reads uinst.dat from TARGETDIR into the list. 0, or -1 when it can't be
 // read.

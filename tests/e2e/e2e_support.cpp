@@ -124,3 +124,22 @@ std::map<std::string, std::string> SampleRunInstalled(const GameInstall &install
                        ListEntry("F", install.Game("sub\\x.bin")) + kListEnd;
   return files;
 }
+
+std::string AnswerBoxesUpToTheConfirmation(const Process &process, int confirm_button) {
+  std::string said;
+  for (DWORD begun = GetTickCount(); GetTickCount() - begun < 30000;) {
+    if (HWND box = WaitForBox(process.pid, 0)) {
+      std::string text = ReadMessageBox(box).text;
+      said += (said.empty() ? "" : " / ") + text;
+      PressButton(box, text.find("よろしいですか") != std::string::npos ? IDYES : IDOK);
+      WaitForWindowGone(box, 10000);
+    }
+    if (HWND confirm = WaitForConfirm(process.pid, 50)) {
+      PressButton(confirm, confirm_button);
+      break;
+    }
+    if (WaitForSingleObject(process.handle, 0) == WAIT_OBJECT_0)
+      break;
+  }
+  return said;
+}

@@ -62,6 +62,12 @@ void ExpectExitsCleanly(Process &process);
 // with its first button and expects the program to end cleanly.
 MessageBoxView RunToTheEnd(const GameInstall &install);
 
+// Answers every box the started program shows before its confirmation (a
+// question with yes, anything else with its OK button), then presses
+// confirm_button on the confirmation. What the boxes said, joined by " / ".
+// Stops early when the program ends.
+std::string AnswerBoxesUpToTheConfirmation(const Process &process, int confirm_button);
+
 // A test with a sample game install of its own.
 struct InstallRun : ::testing::Test {
   GameInstall install;

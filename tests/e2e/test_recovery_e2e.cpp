@@ -8,10 +8,9 @@
 #include <functional>
 
 #include "e2e_support.h"
-#include "journal/record_seal.h"
-#include "journal/run_record.h"
 #include "list_bytes.h"
 #include "package_bytes.h"
+#include "record_bytes.h"
 
 namespace {
 
@@ -19,41 +18,9 @@ const char kNotUndone[] =
     "前回中断されたインストールを元に戻せませんでした。\n\"%s\"を使用しているプログラムを終了してから"
     "、もう一度実行してください。";
 
-using Records = std::vector<std::pair<char, std::string>>;
-
-// A run record as this machine's update.exe writes it: sealed with the
-// machine's key (or with seal); with settled, its run noted as settled.
-std::string SealedRecord(const Records &records, bool settled = false, const RecordSeal *seal = nullptr) {
-  RecordSeal machine;
-  EXPECT_TRUE(LoadRecordSeal(true, &machine));
-  unsigned char id[kRunIdBytes], header[kRunRecordHeaderBytes], chain[kRecordTagBytes];
-  EXPECT_TRUE(NewRunId(id));
-  EncodeRunRecordHeader(id, seal ? *seal : machine, header, chain);
-  std::string bytes(reinterpret_cast<char *>(header), sizeof header);
-  for (const auto &record : records) {
-    unsigned char out[300 + kRecordTagBytes];
-    size_t length =
-        EncodeRunRecord(record.first, record.second.c_str(), seal ? *seal : machine, chain, out, sizeof out);
-    EXPECT_NE(0u, length) << record.second;
-    bytes.append(reinterpret_cast<char *>(out), length);
-  }
-  if (settled) {
-    EXPECT_TRUE(NoteRunStanding(id, kRunSettled));
-  }
-  return bytes;
-}
-
 int CollectRecord(void *context, char kind, const char *path, size_t length) {
   static_cast<Records *>(context)->emplace_back(kind, std::string(path, length));
   return 0;
-}
-
-// A record as anyone can write it by hand: the old unsealed format.
-std::string PlainRecord(const Records &records) {
-  std::string bytes = "UPDRUN1\n";
-  for (const auto &record : records)
-    bytes += record.first + record.second + std::string(1, '\0');
-  return bytes;
 }
 
 uint64_t SizeOf(const std::string &path) {
@@ -184,21 +151,7 @@ TEST_F(Recovery, ANameGivenTwiceOrInTwoCasesIsUndoneToTheOldFolderWithoutAWarnin
 // or its end, and returns what the boxes said, joined by " / ".
 std::string BoxesUpToTheConfirmation(const GameInstall &game) {
   Process process = StartUpdate(game);
-  std::string said;
-  for (DWORD begun = GetTickCount(); GetTickCount() - begun < 30000;) {
-    if (HWND box = WaitForBox(process.pid, 0)) {
-      std::string text = ReadMessageBox(box).text;
-      said += (said.empty() ? "" : " / ") + text;
-      PressButton(box, text.find("よろしいですか") != std::string::npos ? IDYES : IDOK);
-      WaitForWindowGone(box, 10000);
-    }
-    if (HWND confirm = WaitForConfirm(process.pid, 50)) {
-      PressButton(confirm, IDCANCEL);
-      break;
-    }
-    if (WaitForSingleObject(process.handle, 0) == WAIT_OBJECT_0)
-      break;
-  }
+  std::string said = AnswerBoxesUpToTheConfirmation(process, IDCANCEL);
   ExpectExitsCleanly(process);
   return said;
 }
@@ -358,12 +311,6 @@ TEST(ForgedRecords, ChangeNothingInsideOrOutsideTheGameFolder) {
     return SealedRecord(out, false, seal);
   };
   // Another machine's key, and none at all.
-  RecordSeal other_machine = {
-      [](void *, const unsigned char *previous, const unsigned char *bytes, size_t count, unsigned char *out) {
-        for (size_t i = 0; i < kRecordTagBytes; ++i)
-          out[i] = static_cast<unsigned char>(previous[i] * 31 + (i < count ? bytes[i] : i));
-      },
-      nullptr};
   RecordSeal no_key = {[](void *, const unsigned char *, const unsigned char *, size_t, unsigned char *out) {
                          std::memset(out, 0, kRecordTagBytes);
                        },
@@ -381,7 +328,7 @@ TEST(ForgedRecords, ChangeNothingInsideOrOutsideTheGameFolder) {
                           [&row, sealed](auto &g, auto &o) { return sealed(row.records(g, o), nullptr); }});
   }
   attempts.push_back({"C a.bin | other machine's key", [&](auto &, auto &) {
-                        return sealed({{'C', "@\\a.bin"}}, &other_machine);
+                        return sealed({{'C', "@\\a.bin"}}, &kOtherMachineSeal);
                       }});
   attempts.push_back({"C a.bin | without the key", [&](auto &, auto &) {
                         return sealed({{'C', "@\\a.bin"}}, &no_key);

@@ -42,9 +42,12 @@ TEST(GameCheck, FindsNamesAsWindowsDoesAndFollowsEarlierEntries) {
   Folders folders;
   folders.Write("game/uinst.dat", std::string(1, '\0'));
   folders.Write("game/Data/Script.DAT", "old");
-  GameCheck check = folders.Check({{"data\\script.dat", "new"}, {"new\\a.bin", "a"}, {"new\\b.bin", "b"}});
-  ASSERT_EQ(3u, check.entries.size());
+  folders.Write(u8"game/ｓａｖｅ/Ｘ.bin", "old"); // full-width letters fold too
+  GameCheck check =
+      folders.Check({{"data\\script.dat", "new"}, {"new\\a.bin", "a"}, {"new\\b.bin", "b"}, {"ＳＡＶＥ\\ｘ.bin", "x"}});
+  ASSERT_EQ(4u, check.entries.size());
   EXPECT_EQ(kWouldReplace, check.entries[0].action);
+  EXPECT_EQ(kWouldReplace, check.entries[3].action);
   EXPECT_EQ(kWouldCreate, check.entries[1].action);
   ASSERT_EQ(1u, check.entries[1].folders.size()); // the first file in it makes the folder
   EXPECT_TRUE(check.entries[2].folders.empty());

@@ -164,13 +164,13 @@ namespace {
 
 // The key that seals run records lives where only administrators and SYSTEM
 // may read it: the access rights Wine keeps for the registry key are the
-// ones the program set, in the registry's 32-bit view that every build of it
-// uses. Two loads give the same seal.
+// ones the program set. Two loads give the same seal.
 TEST(MachineKey, IsReadableByAdministratorsOnlyAndStays) {
   RecordSeal first, second;
   ASSERT_TRUE(LoadRecordSeal(true, &first));
   ASSERT_TRUE(LoadRecordSeal(false, &second));
   HKEY key;
+  // In the 32-bit view, where every build keeps it.
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRecordSealKey, 0, KEY_READ | KEY_WOW64_32KEY, &key));
   char buffer[512];
   DWORD size = sizeof buffer;

@@ -1,7 +1,9 @@
-// The prediction of a run against a game folder: the extraction pass's rules
-// (one missing folder created per entry, a backup name that must be free, the
-// 260-byte path limit), the uninstall list's, the confirmation's space figure
-// and the run record of an interrupted run, on the folder as it is.
+// The prediction of a run against a game folder: the run's own rules
+// (archive/run_rules.h: the path limit, the backup name that must be free,
+// which entries replace and which create; the space figure; the failure
+// texts) applied to a copy of the folder, with the settling of an
+// interrupted run's record first. What is this tool's own: reading a folder
+// of this machine as Windows would see it, and the report.
 #include "tools/mkupdate/game_check.h"
 
 #include <algorithm>
@@ -11,16 +13,18 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <system_error>
+#include <utility>
 
 #include "archive/package_format.h"
+#include "archive/run_rules.h"
 #include "common/cp932.h"
 #include "common/failure_messages.h"
-#include "common/file_names.h"
 #include "common/name_fold.h"
-#include "common/limits.h"
+#include "common/run_state.h"
 #include "common/text.h"
 #include "journal/backup_name.h"
 #include "journal/run_record_format.h"
+#include "journal/uninstall_codec.h"
 #include "tools/mkupdate/encoding.h"
 #include "tools/mkupdate/package_builder.h"
 #include "ui/space_math.h"
@@ -29,12 +33,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The folder as Windows sees it: names compared without regard to ASCII
-// case, and the files the run has made so far laid over it.
+enum Presence { kAbsent, kFile, kFolder };
+
+// A name in a folder of this machine, in code page 932 (empty when it has
+// no such form: no entry can name it) and folded as Windows compares names.
+struct DiskName {
+  fs::path path;
+  std::string name;
+  std::string folded;
+};
+
+// The folder as Windows sees it: names compared as Windows compares them,
+// and what the settling and the run change laid over it.
 struct GameFolder {
   fs::path root;
-  std::map<fs::path, std::vector<fs::path>> listings; // folder -> its entries
-  std::map<std::string, bool> made;                   // folded relative name -> is a folder
+  std::map<fs::path, std::vector<DiskName>> listings; // folder -> its entries
+  std::map<std::string, Presence> changed;            // folded relative name -> what is there now
 };
 
 // Components of a relative name, split at its true separators.
@@ -53,52 +67,55 @@ std::vector<std::string> Components(const std::string &name) {
   return parts;
 }
 
-std::string FoldUtf8(const std::string &text) {
-  std::string folded = text;
-  for (char &c : folded) {
-    if (c >= 'a' && c <= 'z')
-      c = static_cast<char>(c - 'a' + 'A');
-  }
-  return folded;
-}
-
-const std::vector<fs::path> &ListingOf(GameFolder &folder, const fs::path &dir) {
+const std::vector<DiskName> &ListingOf(GameFolder &folder, const fs::path &dir) {
   auto found = folder.listings.find(dir);
   if (found != folder.listings.end())
     return found->second;
-  std::vector<fs::path> names;
+  std::vector<DiskName> names;
   std::error_code ec;
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
-    names.push_back(it->path());
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    DiskName entry{it->path(), "", ""};
+    if (Utf8ToCp932(entry.path.filename().u8string(), &entry.name))
+      entry.folded = FoldNameCase(entry.name.c_str());
+    names.push_back(entry);
+  }
   return folder.listings[dir] = names;
 }
 
 // The file or folder of this machine the relative name reaches, as Windows
-// would find it; false when there is none.
-bool FindOnDisk(GameFolder &folder, const std::string &name, fs::path *found) {
+// would find it; false when there is none. crossed_link: whether a step on
+// the way (the end included) is a symbolic link.
+bool FindOnDisk(GameFolder &folder, const std::string &name, fs::path *found, bool *crossed_link = nullptr) {
   fs::path at = folder.root;
   for (const std::string &part : Components(name)) {
-    std::string utf8;
-    if (!Cp932ToUtf8(part, &utf8))
-      return false;
-    std::string wanted = FoldUtf8(utf8);
-    const std::vector<fs::path> &names = ListingOf(folder, at);
+    std::string wanted = FoldNameCase(part.c_str());
+    const std::vector<DiskName> &names = ListingOf(folder, at);
     auto match = std::find_if(names.begin(), names.end(),
-                              [&](const fs::path &entry) { return FoldUtf8(entry.filename().u8string()) == wanted; });
-    if (match == names.end())
+                              [&](const DiskName &entry) { return !entry.name.empty() && entry.folded == wanted; });
+    if (part.empty() || match == names.end())
       return false;
-    at = *match;
+    at = match->path;
+    std::error_code ec;
+    if (crossed_link != nullptr && fs::is_symlink(at, ec))
+      *crossed_link = true;
   }
   *found = at;
   return true;
 }
 
-enum Presence { kAbsent, kFile, kFolder };
+// True when a step from the folder to the name (the name included) is a
+// symbolic link, which the program would not follow.
+bool CrossesLink(GameFolder &folder, const std::string &name) {
+  fs::path found;
+  bool crossed = false;
+  FindOnDisk(folder, name, &found, &crossed);
+  return crossed;
+}
 
 Presence PresenceOf(GameFolder &folder, const std::string &name) {
-  auto made = folder.made.find(FoldNameCase(name.c_str()));
-  if (made != folder.made.end())
-    return made->second ? kFolder : kFile;
+  auto changed = folder.changed.find(FoldNameCase(name.c_str()));
+  if (changed != folder.changed.end())
+    return changed->second;
   fs::path found;
   if (!FindOnDisk(folder, name, &found))
     return kAbsent;
@@ -106,14 +123,31 @@ Presence PresenceOf(GameFolder &folder, const std::string &name) {
   return fs::is_directory(found, ec) ? kFolder : kFile;
 }
 
+void SetPresence(GameFolder &folder, const std::string &name, Presence presence) {
+  folder.changed[FoldNameCase(name.c_str())] = presence;
+}
+
+// A file as it is on the disk here: one the settling or the run made is not.
 bool IsReadOnlyOnDisk(GameFolder &folder, const std::string &name) {
   fs::path found;
   std::error_code ec;
-  if (!FindOnDisk(folder, name, &found))
+  if (folder.changed.count(FoldNameCase(name.c_str())) > 0 || !FindOnDisk(folder, name, &found))
     return false;
   fs::perms perms = fs::status(found, ec).permissions();
   return !ec &&
          (perms & (fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write)) == fs::perms::none;
+}
+
+// True when nothing is left in the folder the relative name reaches.
+bool IsEmptyFolder(GameFolder &folder, const std::string &name) {
+  fs::path found;
+  if (!FindOnDisk(folder, name, &found))
+    return true;
+  for (const DiskName &entry : ListingOf(folder, found)) {
+    if (entry.name.empty() || PresenceOf(folder, name + "\\" + entry.name) != kAbsent)
+      return false;
+  }
+  return true;
 }
 
 // The relative name's folder part, cut as the program cuts it; empty for a
@@ -121,6 +155,11 @@ bool IsReadOnlyOnDisk(GameFolder &folder, const std::string &name) {
 std::string FolderPart(const std::string &name) {
   long cut = FindLastSeparator(name.c_str());
   return cut < 0 ? std::string() : name.substr(0, static_cast<size_t>(cut));
+}
+
+// The folder and a name joined as the program joins them.
+std::string Joined(const std::string &folder, const std::string &name) {
+  return folder + (EndsWithSeparator(folder.c_str()) ? "" : "\\") + name;
 }
 
 std::string Utf8(const std::string &cp932) {
@@ -140,63 +179,77 @@ void Fail(CheckedEntry *entry, const char *message_template, const std::string &
   entry->reason = reason;
 }
 
+std::string LongerThan(int bytes) { return "longer than " + std::to_string(bytes) + " bytes"; }
+
+// The entry's folder as the pass meets it: there, or created when the one
+// above it is there (the pass creates one missing folder per entry). false
+// after a failure.
+bool CheckEntryFolder(GameFolder &folder, const std::string &target, const std::string &name, CheckedEntry *entry) {
+  std::string parent = FolderPart(name);
+  Presence presence = parent.empty() ? kFolder : PresenceOf(folder, parent);
+  if (presence == kFolder)
+    return true;
+  std::string parent_path = Joined(target, parent);
+  std::string above = FolderPart(parent);
+  if (presence == kFile)
+    Fail(entry, kCreateFailedTemplate, parent_path, "a file is where its folder should be");
+  else if (!above.empty() && PresenceOf(folder, above) != kFolder)
+    Fail(entry, kCreateFailedTemplate, parent_path,
+         "its folder is missing and so is the one above it (the run creates one folder per entry)");
+  if (entry->action == kWouldFail)
+    return false;
+  SetPresence(folder, parent, kFolder);
+  entry->folders.push_back(parent_path);
+  return true;
+}
+
+std::string RefusalReason(BackupRefusal refusal, const std::string &name) {
+  if (refusal == kBackupFolderInTheWay)
+    return "a folder is in the way";
+  if (refusal == kBackupNameTooLong)
+    return "the backup name would be " + LongerThan(kPathBytes - 1);
+  return "\"" + Utf8(name) + kBackupSuffix + "\" is in the way (a stale backup)";
+}
+
+// The entry's file as the pass meets it: created when it is not there,
+// otherwise moved to its backup name when JudgeBackup allows. false after a
+// failure.
+bool CheckEntryFile(GameFolder &folder, const std::string &name, const char *path, CheckedEntry *entry) {
+  Presence presence = PresenceOf(folder, name);
+  entry->action = presence == kAbsent ? kWouldCreate : kWouldReplace;
+  if (presence != kAbsent) {
+    char backup[kPathBytes];
+    CopyText(backup, sizeof backup, path);
+    const std::string backup_name = name + kBackupSuffix;
+    BackupRefusal refusal = JudgeBackup(presence == kFolder, AppendBackupSuffix(backup) != nullptr,
+                                        PresenceOf(folder, backup_name) != kAbsent);
+    if (refusal != kBackupAllowed) {
+      Fail(entry, kBackupFailedTemplate, path, RefusalReason(refusal, name));
+      return false;
+    }
+    if (IsReadOnlyOnDisk(folder, name))
+      entry->reason = "read-only: replaced all the same (the new file is not read-only)";
+    SetPresence(folder, backup_name, kFile);
+  }
+  SetPresence(folder, name, kFile);
+  return true;
+}
+
 // The extraction pass's own steps for one entry, on the folder as the earlier
 // entries left it.
 CheckedEntry CheckEntry(GameFolder &folder, const std::string &target, const ListedEntry &listed, uint64_t package_size,
                         bool damaged) {
   CheckedEntry entry;
   entry.name = listed.name;
-  const std::string &name = listed.name;
   char path[kPathBytes];
-  if (JoinPath(path, sizeof path, target.c_str(), name.c_str()) != 0) {
-    Fail(&entry, kCreateFailedTemplate, target + "\\" + name, "the path is longer than 259 bytes");
-    return entry;
-  }
-  if (name.empty()) { // joins to the folder itself, which can't be moved aside
+  char whole[kWholeEntryPathBytes];
+  if (JoinEntryPath(path, whole, target.c_str(), listed.name.c_str()) != 0)
+    Fail(&entry, kCreateFailedTemplate, whole, "the path is " + LongerThan(kPathBytes - 1));
+  else if (listed.name.empty()) // joins to the folder itself, which can't be moved aside
     Fail(&entry, kBackupFailedTemplate, path, "the name is empty");
+  if (entry.action == kWouldFail || !CheckEntryFolder(folder, target, listed.name, &entry) ||
+      !CheckEntryFile(folder, listed.name, path, &entry))
     return entry;
-  }
-  std::string parent = FolderPart(name);
-  if (!parent.empty() && PresenceOf(folder, parent) != kFolder) {
-    std::string grandparent = FolderPart(parent);
-    std::string parent_path = target + "\\" + parent;
-    if (PresenceOf(folder, parent) == kFile) {
-      Fail(&entry, kCreateFailedTemplate, parent_path, "a file is where its folder should be");
-      return entry;
-    }
-    if (!grandparent.empty() && PresenceOf(folder, grandparent) != kFolder) {
-      Fail(&entry, kCreateFailedTemplate, parent_path,
-           "its folder is missing and so is the one above it (the run creates one folder per entry)");
-      return entry;
-    }
-    folder.made[FoldNameCase(parent.c_str())] = true;
-    entry.folders.push_back(parent_path);
-  }
-  Presence presence = PresenceOf(folder, name);
-  if (presence == kAbsent) {
-    entry.action = kWouldCreate;
-  } else {
-    char backup[kPathBytes];
-    CopyText(backup, sizeof backup, path);
-    if (presence == kFolder) {
-      Fail(&entry, kBackupFailedTemplate, path, "a folder is in the way");
-      return entry;
-    }
-    if (AppendBackupSuffix(backup) == nullptr) {
-      Fail(&entry, kBackupFailedTemplate, path, "the backup name would be longer than 259 bytes");
-      return entry;
-    }
-    if (PresenceOf(folder, name + kBackupSuffix) != kAbsent) {
-      Fail(&entry, kBackupFailedTemplate, path,
-           "\"" + Utf8(name) + kBackupSuffix + "\" is in the way (a stale backup)");
-      return entry;
-    }
-    entry.action = kWouldReplace;
-    if (IsReadOnlyOnDisk(folder, name))
-      entry.reason = "read-only: replaced all the same (the new file is not read-only)";
-    folder.made[FoldNameCase((name + kBackupSuffix).c_str())] = false;
-  }
-  folder.made[FoldNameCase(name.c_str())] = false;
   if (listed.offset > package_size || listed.size > package_size - listed.offset)
     Fail(&entry, kCopyFailedTemplate, path, "its data lies past the end of the package");
   else if (damaged)
@@ -217,50 +270,152 @@ std::string DefaultTarget(const fs::path &game) {
 #endif
 }
 
-// Takes the records of an interrupted run's record: whether the last word
-// on the commit point was the commit.
-int NoteRecord(void *context, char kind, const char *, size_t) {
-  bool *committed = static_cast<bool *>(context);
-  if (kind == kRecordCommit)
-    *committed = true;
-  else if (kind == kRecordAbandon)
-    *committed = false;
+// What an interrupted run's record says, taken as the next start takes it.
+struct RecordedRun {
+  GameFolder &folder;
+  const std::string &target;
+  std::vector<std::pair<char, std::string>> changes; // folders, created and replaced files, in order
+  std::string temporary;                             // the new list's temporary file
+  std::string previous;                              // the list's copy before an in-place rewrite
+  bool committed = false;
+  bool refused = false; // a path the start refuses to act on
+};
+
+int NoteRecord(void *context, char kind, const char *path, size_t length) {
+  RecordedRun &run = *static_cast<RecordedRun *>(context);
+  if (kind == kRecordAbandon) {
+    run.committed = false;
+    return 0;
+  }
+  std::string relative(path, length);
+  char full[kPathBytes];
+  if (!IsRecordedPathAccepted(kind, path, length) || JoinPath(full, sizeof full, run.target.c_str(), path) != 0 ||
+      CrossesLink(run.folder, relative)) {
+    run.refused = true;
+    return -1;
+  }
+  if (kind == kRecordListTemp || kind == kRecordCommit)
+    run.temporary = relative;
+  else if (kind == kRecordPreviousList)
+    run.previous = relative;
+  else
+    run.changes.emplace_back(kind, relative);
+  run.committed = run.committed || kind == kRecordCommit;
   return 0;
 }
 
-void CheckRunRecord(GameFolder &folder, GameCheck *check) {
-  fs::path found;
-  if (!FindOnDisk(folder, kRunRecordFileName, &found))
-    return;
-  check->record_present = true;
+// Completion as the start does it: the new list in place, the list's copy
+// and the run's backups gone.
+void CompleteRecordedRun(GameFolder &folder, const RecordedRun &run) {
+  if (!run.temporary.empty() && PresenceOf(folder, run.temporary) == kFile) {
+    SetPresence(folder, run.temporary, kAbsent);
+    SetPresence(folder, kUninstallFileName, kFile);
+  }
+  if (!run.previous.empty())
+    SetPresence(folder, run.previous, kAbsent);
+  for (const auto &change : run.changes) {
+    if (change.first == kRecordReplacing)
+      SetPresence(folder, change.second + kBackupSuffix, kAbsent);
+  }
+}
+
+// The undo as the start does it, last change first: backups put back, the
+// files it created deleted, its folders removed when empty; then the list's
+// temporary file goes and its copy comes back.
+void UndoRecordedRun(GameFolder &folder, const RecordedRun &run) {
+  for (auto change = run.changes.rbegin(); change != run.changes.rend(); ++change) {
+    const std::string &name = change->second;
+    if (change->first == kRecordReplacing && PresenceOf(folder, name + kBackupSuffix) == kFile) {
+      SetPresence(folder, name + kBackupSuffix, kAbsent);
+      SetPresence(folder, name, kFile);
+    } else if (change->first == kRecordCreated) {
+      SetPresence(folder, name, kAbsent);
+    } else if (change->first == kRecordDirectory && PresenceOf(folder, name) == kFolder &&
+               IsEmptyFolder(folder, name)) {
+      SetPresence(folder, name, kAbsent);
+    }
+  }
+  if (!run.temporary.empty())
+    SetPresence(folder, run.temporary, kAbsent);
+  if (!run.previous.empty() && PresenceOf(folder, run.previous) == kFile) {
+    SetPresence(folder, run.previous, kAbsent);
+    SetPresence(folder, kUninstallFileName, kFile);
+  }
+}
+
+std::string ReadWholeFile(const fs::path &path) {
   std::string bytes;
-  if (FILE *in = std::fopen(found.string().c_str(), "rb")) {
+  if (FILE *in = std::fopen(path.string().c_str(), "rb")) {
     char buffer[65536];
     for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
       bytes.append(buffer, got);
     std::fclose(in);
   }
-  // The key that sealed it is the installer's on the player's machine: here
-  // the record is only looked at, not checked.
-  bool committed = false;
+  return bytes;
+}
+
+// The record's fate and its settling laid over the folder. The key that
+// sealed it is the one of the machine that ran the program: here the record
+// is only read, not checked, and a record with a header is obeyed only if
+// that key sealed it.
+void SettleRunRecord(GameFolder &folder, GameCheck *check) {
+  fs::path found;
+  if (!FindOnDisk(folder, kRunRecordFileName, &found))
+    return;
+  check->record_present = true;
+  std::string bytes = ReadWholeFile(found);
+  RecordedRun run{folder, check->target, {}, {}, {}};
   RunRecordState state;
   check->record_readable = ReadRunRecord(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), nullptr,
-                                         NoteRecord, &committed, &state) == 0;
-  check->record_committed = check->record_readable && committed;
+                                         NoteRecord, &run, &state) == 0 &&
+                           !run.refused;
+  check->record_committed = check->record_readable && run.committed;
+  bool anything = !run.changes.empty() || !run.temporary.empty() || !run.previous.empty();
+  check->record_unverified = check->record_readable && state.has_header;
+  if (!check->record_readable)
+    check->record_fate = kRecordIgnored;
+  else if (state.has_header && !anything)
+    check->record_fate = kRecordRemoved;
+  else
+    check->record_fate = run.committed ? kRecordCompleted : kRecordUndone;
+  if (check->record_fate == kRecordCompleted)
+    CompleteRecordedRun(folder, run);
+  else if (check->record_fate == kRecordUndone)
+    UndoRecordedRun(folder, run);
 }
 
-void SetFailure(GameCheck *check, const char *stage, const std::string &message) {
-  if (check->would_fail)
+void SetFailure(RunEnd *end, const char *stage, const std::string &message) {
+  if (end->would_fail)
     return; // the run stops at its first failure
-  check->would_fail = true;
-  check->failure_stage = stage;
-  check->failure = message;
+  end->would_fail = true;
+  end->failure_stage = stage;
+  end->failure = message;
 }
 
-bool IsListReadable(GameFolder &folder) {
-  fs::path found;
-  std::error_code ec;
-  return FindOnDisk(folder, kUninstallFileName, &found) && fs::is_regular_file(found, ec);
+// The run on the folder as the start left it, in its order: the
+// confirmation, the list read, the copy, the list saved.
+void PredictRun(GameFolder &folder, const PackageCheck &package, const GameCheck &check, RunEnd *end,
+                std::vector<CheckedEntry> *entries) {
+  if (IsDestinationTooLong(check.target.c_str()))
+    SetFailure(end, "start",
+               "the data directory is " + LongerThan(kLongestDestination) + ": the start button stays disabled");
+  if (check.free_mib < check.required_mib)
+    SetFailure(end, "space", kNoSpaceMessage);
+  if (PresenceOf(folder, kUninstallFileName) != kFile)
+    SetFailure(end, "start", kListUnreadableMessage);
+  std::set<size_t> damaged(package.damaged.begin(), package.damaged.end());
+  for (size_t i = 0; i < package.entries.size(); ++i) {
+    CheckedEntry entry = CheckEntry(folder, check.target, package.entries[i], package.file_size, damaged.count(i) > 0);
+    if (entry.action == kWouldFail && !end->would_fail) {
+      SetFailure(end, "entry", std::string(kFailedWritingPrefix) + entry.detail);
+      end->first_failing_entry = static_cast<int>(i);
+    }
+    entries->push_back(entry);
+  }
+  if (IsReadOnlyOnDisk(folder, kUninstallFileName))
+    SetFailure(end, "list",
+               std::string(kFailedWritingPrefix) +
+                   Detail(kCannotCreateTemplate, Joined(check.target, kUninstallFileName)));
 }
 
 const char *ActionName(CheckedAction action) {
@@ -286,43 +441,64 @@ bool CheckAgainstGame(const std::string &package_path, const std::string &game_d
     check->error = "the game folder's path has no code page 932 form";
     return false;
   }
-  GameFolder folder{game, {}, {}};
-  CheckRunRecord(folder, check);
   check->required_mib = RequiredMiB(SizeFigureKiB(PackageSizeFigure(package.file_size)));
   fs::space_info space = fs::space(game, ec);
   check->free_mib = ec ? 0 : BytesToMiB(space.available);
-  // In the run's order: the confirmation, the list read, the copy, the list saved.
-  if (IsDestinationTooLong(check->target.c_str()))
-    SetFailure(check, "start", "the data directory is longer than 200 bytes: the start button stays disabled");
-  if (check->free_mib < check->required_mib)
-    SetFailure(check, "space", kNoSpaceMessage);
-  if (!IsListReadable(folder))
-    SetFailure(check, "start", kListUnreadableMessage);
-  std::set<size_t> damaged(package.damaged.begin(), package.damaged.end());
-  for (size_t i = 0; i < package.entries.size(); ++i) {
-    CheckedEntry entry = CheckEntry(folder, check->target, package.entries[i], package.file_size, damaged.count(i) > 0);
-    if (entry.action == kWouldFail && !check->would_fail) {
-      SetFailure(check, "entry", std::string(kFailedWritingPrefix) + entry.detail);
-      check->first_failing_entry = static_cast<int>(i);
-    }
-    check->entries.push_back(entry);
+  GameFolder folder{game, {}, {}};
+  SettleRunRecord(folder, check);
+  PredictRun(folder, package, *check, check, &check->entries);
+  if (check->record_unverified) {
+    GameFolder as_it_is{game, {}, {}};
+    std::vector<CheckedEntry> entries;
+    PredictRun(as_it_is, package, *check, &check->if_refused, &entries);
   }
-  if (IsReadOnlyOnDisk(folder, kUninstallFileName))
-    SetFailure(check, "list",
-               std::string(kFailedWritingPrefix) +
-                   Detail(kCannotCreateTemplate, check->target + "\\" + kUninstallFileName));
   return true;
 }
 
+namespace {
+
+const char *const kRecordFates[] = {
+    "",
+    "run record: an interrupted run had saved its list: the next start asks, then completes it (its backups go, "
+    "its list goes in place)",
+    "run record: an interrupted run had not saved its list: the next start asks, then undoes it",
+    "run record: an interrupted run changed nothing: the next start removes the record without a word",
+    "run record: the next start refuses the one an interrupted run left (not of this program's format, or it names "
+    "a path outside the folder, of another kind or through a link): it warns that it ignored it, changes nothing "
+    "and goes on; files named \"..._old\" stay",
+};
+
+std::string DescribeEnd(const RunEnd &end, const std::vector<CheckedEntry> &entries) {
+  if (!end.would_fail)
+    return "the run would install the package\n";
+  std::string where =
+      end.failure_stage == "entry" ? "at entry " + std::to_string(end.first_failing_entry) + " (" +
+                                         Utf8(entries[static_cast<size_t>(end.first_failing_entry)].name) + ")"
+      : end.failure_stage == "list"  ? std::string("when it saves ") + kUninstallFileName + ", after the copy"
+      : end.failure_stage == "space" ? "at the confirmation"
+                                     : "before it changes anything";
+  std::string said = end.failure;
+  for (size_t at; (at = said.find("\r\n")) != std::string::npos;)
+    said.erase(at, 1);
+  return "the run would fail " + where + ", saying:\n" + said + "\n";
+}
+
+std::string DescribeRecord(const GameCheck &check) {
+  if (check.record_fate == kNoRecord)
+    return "";
+  std::string text = std::string(kRecordFates[check.record_fate]) + "\n";
+  if (check.record_unverified)
+    text += "  this check can't verify the record's seal (the key is the one of the machine that ran the "
+            "program): the start obeys it only there, unless that machine noted the run as settled (the record "
+            "is then removed) or abandoned (the run is then undone). Elsewhere the start warns that it ignored "
+            "the record, changes nothing, and ";
+  return text + (check.record_unverified ? DescribeEnd(check.if_refused, check.entries) : "");
+}
+
+} // namespace
+
 std::string DescribeGameCheck(const GameCheck &check) {
-  std::string text = "data directory: " + Utf8(check.target) + "\n";
-  if (check.record_present)
-    text += !check.record_readable   ? "run record: an interrupted run left one this program can't read: the next "
-                                       "start stops with a warning\n"
-            : check.record_committed ? "run record: an interrupted run had saved its list: the next start completes "
-                                       "it first\n"
-                                     : "run record: an interrupted run had not saved its list: the next start undoes "
-                                       "it first\n";
+  std::string text = "data directory: " + Utf8(check.target) + "\n" + DescribeRecord(check);
   for (const CheckedEntry &entry : check.entries) {
     for (const std::string &made : entry.folders)
       text += "  folder    " + Utf8(made) + "\n";
@@ -335,19 +511,7 @@ std::string DescribeGameCheck(const GameCheck &check) {
   }
   char space[128];
   std::snprintf(space, sizeof space, "space: %u MiB needed, %u MiB free\n", check.required_mib, check.free_mib);
-  text += space;
-  if (!check.would_fail)
-    return text + "result: the run would install the package\n";
-  std::string where = check.failure_stage == "entry"
-                          ? "at entry " + std::to_string(check.first_failing_entry) + " (" +
-                                Utf8(check.entries[static_cast<size_t>(check.first_failing_entry)].name) + ")"
-                      : check.failure_stage == "list"  ? "when it saves " UNINSTALL_FILE_NAME ", after the copy"
-                      : check.failure_stage == "space" ? "at the confirmation"
-                                                       : "before it changes anything";
-  std::string said = check.failure;
-  for (size_t at; (at = said.find("\r\n")) != std::string::npos;)
-    said.erase(at, 1);
-  return text + "result: the run would fail " + where + ", saying:\n" + said + "\n";
+  return text + space + "result: " + DescribeEnd(check, check.entries);
 }
 
 static nlohmann::ordered_json EntryJson(const CheckedEntry &entry) {
@@ -363,10 +527,20 @@ static nlohmann::ordered_json EntryJson(const CheckedEntry &entry) {
   return json;
 }
 
+static void AddEndJson(const RunEnd &end, nlohmann::ordered_json &json) {
+  json["would_fail"] = end.would_fail;
+  if (end.would_fail) {
+    json["failure"] = {{"stage", end.failure_stage}, {"message", end.failure}};
+    if (end.first_failing_entry >= 0)
+      json["failure"]["entry"] = end.first_failing_entry;
+  }
+}
+
 static nlohmann::ordered_json RunRecordJson(const GameCheck &check) {
-  if (!check.record_present)
+  const char *const fates[] = {nullptr, "completes", "undoes", "removed", "ignored"};
+  if (check.record_fate == kNoRecord)
     return nullptr;
-  return !check.record_readable ? "unreadable" : check.record_committed ? "completes" : "undoes";
+  return fates[check.record_fate];
 }
 
 std::string GameCheckJson(const GameCheck &check) {
@@ -378,12 +552,11 @@ std::string GameCheckJson(const GameCheck &check) {
   json["required_mib"] = check.required_mib;
   json["free_mib"] = check.free_mib;
   json["run_record"] = RunRecordJson(check);
-  json["would_fail"] = check.would_fail;
-  if (check.would_fail) {
-    json["failure"] = {{"stage", check.failure_stage}, {"message", check.failure}};
-    if (check.first_failing_entry >= 0)
-      json["failure"]["entry"] = check.first_failing_entry;
+  if (check.record_unverified) {
+    json["run_record_seal"] = "unverified";
+    AddEndJson(check.if_refused, json["if_run_record_refused"]);
   }
+  AddEndJson(check, json);
   // A byte that is no UTF-8 is shown replaced rather than failing the report.
   return json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }

@@ -16,20 +16,38 @@ struct CheckedEntry {
   std::string reason;               // on failure, or a note: why (English)
 };
 
-struct GameCheck {
-  std::string target; // the data directory as the program sees it (code page 932)
-  std::vector<CheckedEntry> entries;
-  // The run's first failure: what the player would be told, and when.
+// How a run ends: its first failure, what the player would be told, and when.
+struct RunEnd {
   bool would_fail = false;
   std::string failure;       // the whole message (UTF-8)
   std::string failure_stage; // "start", "entry", "list" or "space"
   int first_failing_entry = -1;
+};
+
+// What the next start does with the run record an interrupted run left.
+enum RecordFate {
+  kNoRecord,
+  kRecordCompleted, // asks, then completes the run: its backups go, its new list goes in place
+  kRecordUndone,    // asks (unless it names nothing), then undoes the run
+  kRecordRemoved,   // a run that changed nothing: removed without a word
+  kRecordIgnored,   // refused: a warning, nothing changed, and the run goes on
+};
+
+struct GameCheck : RunEnd { // the run's end, after the next start settled any record
+  std::string target;       // the data directory as the program sees it (code page 932)
+  std::vector<CheckedEntry> entries;
   uint32_t required_mib = 0;
   uint32_t free_mib = 0;
   bool record_present = false;   // a run record of an interrupted run is there
-  bool record_readable = false;  // ... and is one this program wrote
+  bool record_readable = false;  // ... and is of this program's kind, naming paths it would act on
   bool record_committed = false; // ... and the next start would complete it (else undo it)
-  std::string error;             // the check itself could not be made (English)
+  RecordFate record_fate = kNoRecord;
+  // The record's seal can't be checked here (the key is the player's
+  // machine's): the fate above holds when that machine's program sealed it.
+  // Otherwise the start refuses it and the run ends as if_refused says.
+  bool record_unverified = false;
+  RunEnd if_refused;
+  std::string error; // the check itself could not be made (English)
 };
 
 // Checks the package at package_path against the game folder game_dir (a

@@ -1,0 +1,52 @@
+// Run records made by hand for the tests: sealed as this machine's
+// update.exe seals them, with another machine's key, or in the old unsealed
+// format anyone can write.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "journal/record_seal.h"
+#include "journal/run_record.h"
+
+using Records = std::vector<std::pair<char, std::string>>;
+
+// Tags made with a key other than this machine's.
+inline const RecordSeal kOtherMachineSeal = {
+    [](void *, const unsigned char *previous, const unsigned char *bytes, size_t count, unsigned char *out) {
+      for (size_t i = 0; i < kRecordTagBytes; ++i)
+        out[i] = static_cast<unsigned char>(previous[i] * 31 + (i < count ? bytes[i] : i));
+    },
+    nullptr};
+
+// A run record as this machine's update.exe writes it: sealed with the
+// machine's key (or with seal); with settled, its run noted as settled.
+inline std::string SealedRecord(const Records &records, bool settled = false, const RecordSeal *seal = nullptr) {
+  RecordSeal machine;
+  EXPECT_TRUE(LoadRecordSeal(true, &machine));
+  unsigned char id[kRunIdBytes], header[kRunRecordHeaderBytes], chain[kRecordTagBytes];
+  EXPECT_TRUE(NewRunId(id));
+  EncodeRunRecordHeader(id, seal ? *seal : machine, header, chain);
+  std::string bytes(reinterpret_cast<char *>(header), sizeof header);
+  for (const auto &record : records) {
+    unsigned char out[300 + kRecordTagBytes];
+    size_t length =
+        EncodeRunRecord(record.first, record.second.c_str(), seal ? *seal : machine, chain, out, sizeof out);
+    EXPECT_NE(0u, length) << record.second;
+    bytes.append(reinterpret_cast<char *>(out), length);
+  }
+  if (settled) {
+    EXPECT_TRUE(NoteRunStanding(id, kRunSettled));
+  }
+  return bytes;
+}
+
+// A record as anyone can write it by hand: the old unsealed format.
+inline std::string PlainRecord(const Records &records) {
+  std::string bytes = "UPDRUN1\n";
+  for (const auto &record : records)
+    bytes += record.first + record.second + std::string(1, '\0');
+  return bytes;
+}
