@@ -7,12 +7,12 @@
 
 #include <cstdio>
 
-#include "archive/extract.h"
-#include "archive/loader.h"
+#include "archive/extract_win32.h"
+#include "archive/loader_win32.h"
 #include "common/text.h"
 #include "common/run_state.h"
 #include "journal/journal.h"
-#include "ui/progress_dialog.h"
+#include "ui/progress_dialog_win32.h"
 #include "ui/resources/resource_ids.h"
 
 static HWND CreateProgressWindow() {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/loader.h"
+#include "archive/loader_win32.h"
 #include "package_bytes.h"
 #include "test_support.h"
 

@@ -10,17 +10,17 @@
 
 #include <cstdio>
 
-#include "archive/extract.h"
+#include "archive/extract_win32.h"
 #include "archive/hash.h"
-#include "archive/loader.h"
+#include "archive/loader_win32.h"
 #include "common/run_state.h"
 #include "common/text.h"
-#include "driver/run.h"
+#include "driver/run_win32.h"
 #include "journal/journal.h"
-#include "journal/uninstall_list.h"
-#include "ui/progress_dialog.h"
+#include "journal/uninstall_list_win32.h"
+#include "ui/progress_dialog_win32.h"
 #include "ui/resources/resource_ids.h"
-#include "ui/window_helpers.h"
+#include "ui/window_helpers_win32.h"
 
 static double Now() {
   LARGE_INTEGER now, frequency;

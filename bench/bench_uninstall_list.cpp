@@ -11,7 +11,7 @@
 #include "common/text.h"
 #include "common/run_state.h"
 #include "journal/journal.h"
-#include "journal/uninstall_list.h"
+#include "journal/uninstall_list_win32.h"
 
 enum { kLoadedEntries = 20000, kAddedEntries = 20000, kStraightCapacity = kLoadedEntries + kAddedEntries };
 

@@ -17,7 +17,7 @@
 
 #include <cstdio>
 
-#include "archive/loader.h"
+#include "archive/loader_win32.h"
 #include "common/cp932.h"
 #include "common/text.h"
 

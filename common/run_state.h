@@ -65,21 +65,21 @@ void ResetRunState();
 // their start values. No test calls a module's reset: there is one reset per
 // build. Native tests, which link only the portable code, call
 // ResetPortableState (journal/portable_state.h): ResetRunState and the
-// journal's. Tests under Wine call ResetProgramState (driver/program_state.h):
+// journal's. Tests under Wine call ResetProgramState (driver/program_state_win32.h):
 // ResetPortableState and every Windows module's reset. ui/ and driver/ keep
 // no state of their own.
 //
 //   file                        statics                                        reset
 //   journal/journal.cpp         InstallJournal, sInstallJournalCount,         ResetJournalState (portable)
 //                               sInstallJournalCapacity, sInstallJournalLimit
-//   archive/loader.cpp          ArchiveDirectory, sArchiveHashes,             ResetLoaderState
+//   archive/loader_win32.cpp          ArchiveDirectory, sArchiveHashes,             ResetLoaderState
 //                               sArchiveCount, sLastError
-//   archive/extract.cpp         sCopyBuffer (each chunk of a copy)             ResetExtractionState
-//   journal/durability.cpp      sPlannedChanges, sPlannedCount,                ResetRunPlanState
+//   archive/extract_win32.cpp         sCopyBuffer (each chunk of a copy)             ResetExtractionState
+//   journal/durability_win32.cpp      sPlannedChanges, sPlannedCount,                ResetRunPlanState
 //                               sPlannedCapacity, sNextPlanned,
 //                               sPlannedTemporary, sPlannedTemporaryFolder
-//   journal/run_record.cpp      sRunRecordFile, sRunRecordPath,                ResetRunRecordState
+//   journal/run_record_win32.cpp      sRunRecordFile, sRunRecordPath,                ResetRunRecordState
 //                               sRunRecordFolder, sSeal, sRunId, sChain,
 //                               sListTemporary, sPreviousList
-//   journal/record_seal.cpp     sMachineKey, sHmacAlgorithm                    ResetRecordSealState
-//   journal/uninstall_list.cpp  UninstallList, sWriteBuffer, sPreviousList    ResetUninstallListState
+//   journal/record_seal_win32.cpp     sMachineKey, sHmacAlgorithm                    ResetRecordSealState
+//   journal/uninstall_list_win32.cpp  UninstallList, sWriteBuffer, sPreviousList    ResetUninstallListState

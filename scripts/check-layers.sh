@@ -7,7 +7,9 @@
 #   ui/       common/                  archive/  journal/ common/
 #   tools/    portable code of archive/ journal/ ui/ common/
 #   driver/   ui/ archive/ journal/ common/
-# Reads the #include lines of the .h, .cpp, .c and .rc files under those
+# Also checks that a portable file (one whose name does not end in _win32)
+# includes no Windows header and no _win32 file: the name tells where a file
+# builds. Reads the #include lines of the .h, .cpp, .c and .rc files under those
 # folders (tests/, bench/ and demo/ are not checked) that name a path with a
 # folder in it, resolved as the compiler does (beside the including file
 # first, then from the top of the tree). Lists each include that breaks the
@@ -69,6 +71,14 @@ for from in "${layers[@]}"; do
       quoted=0
       [ "${BASH_REMATCH[1]}" = '"' ] && quoted=1
       name=${BASH_REMATCH[2]}
+      # A portable file (its name does not end in _win32) includes neither
+      # the system's Windows headers nor a _win32 file of ours.
+      # (tools/ is portable with a Windows branch of its own under _WIN32; a
+      # resource script is Windows by nature.)
+      if [[ $rel != *_win32.* && $rel != driver/* && $rel != tools/* && $rel != *.rc &&
+        ($name == windows.h || $name == *_win32.h) ]]; then
+        violations+=("$rel:$number: ${line#"${line%%[![:space:]]*}"} (a portable file)")
+      fi
       [[ $name == */* ]] || continue # beside the file: its own folder
       target=$(resolve "$rel" "$name" "$quoted")
       to=${target%%/*}

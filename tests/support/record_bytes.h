@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "journal/record_seal.h"
-#include "journal/run_record.h"
+#include "journal/record_seal_win32.h"
+#include "journal/run_record_win32.h"
 
 using Records = std::vector<std::pair<char, std::string>>;
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 // ResetProgramState(), which every test that runs program code calls.
-#include "driver/program_state.h"
+#include "driver/program_state_win32.h"
 
 // Path of a file of the Windows build tree, as Wine sees it.
 std::string BuildPath(const std::string &relative);

@@ -12,16 +12,16 @@
 #include <string>
 #include <vector>
 
-#include "archive/extract.h"
-#include "archive/loader.h"
+#include "archive/extract_win32.h"
+#include "archive/loader_win32.h"
 #include "common/text.h"
 #include "common/run_state.h"
 #include "journal/journal.h"
-#include "journal/journal_passes.h"
+#include "journal/journal_passes_win32.h"
 #include "package_bytes.h"
 #include "program_texts.h"
 #include "test_support.h"
-#include "ui/progress_dialog.h"
+#include "ui/progress_dialog_win32.h"
 #include "ui/resources/resource_ids.h"
 
 namespace fixture {

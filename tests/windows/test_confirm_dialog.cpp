@@ -7,9 +7,9 @@
 #include <string>
 #include <thread>
 
-#include "archive/loader.h"
+#include "archive/loader_win32.h"
 #include "common/run_state.h"
-#include "ui/confirm_dialog.h"
+#include "ui/confirm_dialog_win32.h"
 #include "ui/resources/resource_ids.h"
 #include "package_bytes.h"
 #include "ui_test_support.h"

@@ -2,7 +2,7 @@
 // entry directories, failures with their messages, the progress bar and
 // cancellation through the progress window's messages.
 #include "install_fixture.h"
-#include "journal/run_record.h"
+#include "journal/run_record_win32.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "install_fixture.h"
-#include "journal/record_seal.h"
+#include "journal/record_seal_win32.h"
 // After windows.h (through the fixture).
 #include <sddl.h>
 

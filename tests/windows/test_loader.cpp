@@ -4,7 +4,7 @@
 #include <cstring>
 #include <map>
 
-#include "archive/loader.h"
+#include "archive/loader_win32.h"
 #include "common/run_state.h"
 #include "common/cp932.h"
 #include "common/name_fold.h"

@@ -9,9 +9,9 @@
 #include <commctrl.h>
 
 #include "common/run_state.h"
-#include "ui/progress_dialog.h"
+#include "ui/progress_dialog_win32.h"
 #include "ui/resources/resource_ids.h"
-#include "ui/window_helpers.h"
+#include "ui/window_helpers_win32.h"
 #include "ui_test_support.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "common/text.h"
-#include "driver/startup.h"
+#include "driver/startup_win32.h"
 #include "common/run_state.h"
 #include "test_support.h"
 

@@ -7,8 +7,8 @@
 
 #include "common/run_state.h"
 #include "journal/journal.h"
-#include "journal/uninstall_list.h"
-#include "ui/progress_dialog.h"
+#include "journal/uninstall_list_win32.h"
+#include "ui/progress_dialog_win32.h"
 #include "list_bytes.h"
 #include "test_support.h"
 

@@ -1,5 +1,5 @@
 // Window helpers: title, centring, foreground, message pump, message box.
-#include "ui/window_helpers.h"
+#include "ui/window_helpers_win32.h"
 
 #include "common/run_state.h"
 #include "common/text.h"

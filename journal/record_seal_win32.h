@@ -30,7 +30,7 @@ bool NoteRunStanding(const unsigned char id[kRunIdBytes], RunStanding standing);
 RunStanding RunStandingOf(const unsigned char id[kRunIdBytes]);
 
 // Forgets the machine key and closes the keyed hash, as at program start.
-// Part of ResetProgramState (driver/program_state.h), after the run record
+// Part of ResetProgramState (driver/program_state_win32.h), after the run record
 // that holds the seal.
 void ResetRecordSealState();
 

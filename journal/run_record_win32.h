@@ -67,5 +67,5 @@ void RemoveRunRecordFile(const char *path);
 
 // The run record as at program start: none open. A record still open is
 // closed as a killed run leaves it, neither emptied nor removed. Part of
-// ResetProgramState (driver/program_state.h).
+// ResetProgramState (driver/program_state_win32.h).
 void ResetRunRecordState();

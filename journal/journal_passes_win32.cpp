@@ -1,9 +1,9 @@
 // Rollback and finishing over the install journal.
-#include "journal/journal_passes.h"
+#include "journal/journal_passes_win32.h"
 
 #include <windows.h>
 
-#include "common/file_look.h"
+#include "common/file_look_win32.h"
 #include "common/text.h"
 #include "journal/journal.h"
 

@@ -59,5 +59,5 @@ const char *UninstallEntryAt(int32_t i);
 
 // The list as at program start: empty, no previous list to put back, the
 // write buffer cleared. The program never needs it; it is part of
-// ResetProgramState (driver/program_state.h).
+// ResetProgramState (driver/program_state_win32.h).
 void ResetUninstallListState();

@@ -1,13 +1,13 @@
 // The reset of every module that keeps process-wide state.
-#include "driver/program_state.h"
+#include "driver/program_state_win32.h"
 
-#include "archive/extract.h"
-#include "archive/loader.h"
-#include "journal/durability.h"
+#include "archive/extract_win32.h"
+#include "archive/loader_win32.h"
+#include "journal/durability_win32.h"
 #include "journal/portable_state.h"
-#include "journal/record_seal.h"
-#include "journal/run_record.h"
-#include "journal/uninstall_list.h"
+#include "journal/record_seal_win32.h"
+#include "journal/run_record_win32.h"
+#include "journal/uninstall_list_win32.h"
 
 void ResetProgramState() {
   ResetPortableState();

@@ -18,7 +18,7 @@ int PlanChange(char kind, const char *path);
 int PlanListTemporary(const char *folder);
 int FlushRunPlan();
 // The plan as at program start: empty, its store freed. Part of
-// ResetProgramState (driver/program_state.h).
+// ResetProgramState (driver/program_state_win32.h).
 void ResetRunPlanState();
 
 // A change about to be made (a folder or file created, a file moved to its

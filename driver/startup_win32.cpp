@@ -1,18 +1,18 @@
 // Start-up and discovery of the destination.
-#include "driver/startup.h"
+#include "driver/startup_win32.h"
 
 #include <windows.h>
 
 #include <cstring>
 
-#include "archive/loader.h"
-#include "driver/recovery.h"
+#include "archive/loader_win32.h"
+#include "driver/recovery_win32.h"
 #include "common/cp932.h"
 #include "common/failure_messages.h"
 #include "common/file_names.h"
 #include "common/run_state.h"
 #include "common/text.h"
-#include "ui/window_helpers.h"
+#include "ui/window_helpers_win32.h"
 
 const char kGameMutexName[] = "LUMERANT_QEN_EX";
 const char kInstanceMutexName[] = "ZSETUP_MUTEX";

@@ -1,19 +1,19 @@
 // Writing and reading the run record file.
-#include "journal/run_record.h"
+#include "journal/run_record_win32.h"
 
 #include <windows.h>
 
 #include <cstring>
 
 #include "common/cp932.h"
-#include "common/file_look.h"
+#include "common/file_look_win32.h"
 #include "common/limits.h"
 #include "common/owned.h"
 #include "common/owned_win32.h"
 #include "common/text.h"
-#include "journal/durability.h"
+#include "journal/durability_win32.h"
 #include "journal/journal.h"
-#include "journal/record_seal.h"
+#include "journal/record_seal_win32.h"
 
 // Larger files are no record of ours: a run of 20 000 entries writes ~3 MiB.
 enum { kLargestRunRecordBytes = 256 * 1024 * 1024 };

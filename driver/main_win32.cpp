@@ -1,8 +1,8 @@
 // Entry point of update.exe: start-up, then the run.
 #include <windows.h>
 
-#include "driver/run.h"
-#include "driver/startup.h"
+#include "driver/run_win32.h"
+#include "driver/startup_win32.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   if (RunStartup() == kStartupQuit)

@@ -1,12 +1,12 @@
 // The procedure shared by the progress and wait windows: title, centring and
 // the cancel question.
-#include "ui/progress_dialog.h"
+#include "ui/progress_dialog_win32.h"
 
 #include <commctrl.h>
 
 #include "common/run_state.h"
 #include "ui/resources/resource_ids.h"
-#include "ui/window_helpers.h"
+#include "ui/window_helpers_win32.h"
 
 static const char kCancelQuestion[] = "インストールを中止しますか？";
 static const char kCopyingStatus[] = "ファイルをコピーしています。";

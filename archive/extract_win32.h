@@ -32,5 +32,5 @@ int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE packa
 void AdvanceProgress(PassProgress *progress, uint32_t bytes);
 
 // Clears the copy buffer, as at program start. Part of ResetProgramState
-// (driver/program_state.h).
+// (driver/program_state_win32.h).
 void ResetExtractionState();

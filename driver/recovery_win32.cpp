@@ -4,26 +4,26 @@
 // can write, and this program runs elevated: it obeys only a record sealed
 // with this machine's key whose run has not settled, acts only on paths
 // inside the data directory that cross no link, and asks before it acts.
-#include "driver/recovery.h"
+#include "driver/recovery_win32.h"
 
 #include <cstring>
 
 #include "archive/run_rules.h"
 #include "common/cp932.h"
 #include "common/file_names.h"
-#include "common/file_look.h"
+#include "common/file_look_win32.h"
 #include "common/name_fold.h"
 #include "common/run_state.h"
 #include "common/text.h"
-#include "journal/durability.h"
+#include "journal/durability_win32.h"
 #include "journal/journal.h"
-#include "journal/journal_passes.h"
-#include "journal/record_seal.h"
-#include "journal/run_record.h"
-#include "journal/uninstall_list.h"
-#include "ui/progress_dialog.h"
+#include "journal/journal_passes_win32.h"
+#include "journal/record_seal_win32.h"
+#include "journal/run_record_win32.h"
+#include "journal/uninstall_list_win32.h"
+#include "ui/progress_dialog_win32.h"
 #include "ui/resources/resource_ids.h"
-#include "ui/window_helpers.h"
+#include "ui/window_helpers_win32.h"
 
 static const char kRolledBackMessage[] = "前回中断されたインストールを元に戻しました。";
 static const char kCompletedMessage[] = "前回中断されたインストールを完了しました。";

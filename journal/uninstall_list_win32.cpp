@@ -2,7 +2,7 @@
 // beside it, which replaces uinst.dat only once it is complete and flushed,
 // so that a failing write never costs the list its earlier content. Once it
 // is complete the run record takes it as the commit point.
-#include "journal/uninstall_list.h"
+#include "journal/uninstall_list_win32.h"
 
 #include <cstring>
 
@@ -11,9 +11,9 @@
 #include "common/owned_win32.h"
 #include "common/run_state.h"
 #include "common/text.h"
-#include "journal/durability.h"
+#include "journal/durability_win32.h"
 #include "journal/journal.h"
-#include "journal/run_record.h"
+#include "journal/run_record_win32.h"
 #include "journal/uninstall_codec.h"
 
 enum { kWriteBufferBytes = 64 * 1024 };

@@ -1,6 +1,6 @@
 // The machine key of the run records and the runs under way, in the
 // registry; the records' keyed hash through bcrypt.
-#include "journal/record_seal.h"
+#include "journal/record_seal_win32.h"
 
 #include <bcrypt.h>
 #include <sddl.h>

@@ -29,5 +29,5 @@ int BuildPackagePath(char *dest, size_t capacity, const char *source_folder);
 PackageError LastPackageError();
 
 // The loader as at program start: no directory, no error. Part of
-// ResetProgramState (driver/program_state.h).
+// ResetProgramState (driver/program_state_win32.h).
 void ResetLoaderState();

@@ -1,5 +1,5 @@
 // The plan of a run, the flushes of its files and folders.
-#include "journal/durability.h"
+#include "journal/durability_win32.h"
 
 #include <windows.h>
 
@@ -11,7 +11,7 @@
 #include "common/owned_win32.h"
 #include "common/text.h"
 #include "journal/journal.h"
-#include "journal/run_record.h"
+#include "journal/run_record_win32.h"
 #include "journal/uninstall_codec.h"
 
 // The changes the plan names, in plan order, which is the order the run

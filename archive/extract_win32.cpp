@@ -1,24 +1,24 @@
 // The extraction pass over the package entries. Every change on disk is
 // journalled as soon as it exists, and every failure is recorded in the
 // shared failure state for the driver to report once.
-#include "archive/extract.h"
+#include "archive/extract_win32.h"
 
 #include <shlwapi.h>
 
 #include <cstring>
 
 #include "archive/hash.h"
-#include "archive/loader.h"
+#include "archive/loader_win32.h"
 #include "archive/progress_math.h"
-#include "archive/run_plan.h"
+#include "archive/run_plan_win32.h"
 #include "archive/run_rules.h"
 #include "common/cp932.h"
 #include "common/failure_messages.h"
 #include "common/run_state.h"
 #include "common/text.h"
-#include "journal/durability.h"
+#include "journal/durability_win32.h"
 #include "journal/journal.h"
-#include "journal/run_record.h"
+#include "journal/run_record_win32.h"
 
 // One buffer for every chunk of every entry.
 static unsigned char sCopyBuffer[kCopyChunkBytes];

@@ -1,6 +1,6 @@
 // The plan of a run: each change named before the first is made, with one
 // flush instead of one per change.
-#include "archive/run_plan.h"
+#include "archive/run_plan_win32.h"
 
 #include <windows.h>
 
@@ -8,15 +8,15 @@
 
 #include <cstring>
 
-#include "archive/loader.h"
+#include "archive/loader_win32.h"
 #include "archive/run_rules.h"
 #include "common/cp932.h"
 #include "common/failure_messages.h"
 #include "common/run_state.h"
 #include "common/text.h"
-#include "journal/durability.h"
+#include "journal/durability_win32.h"
 #include "journal/journal.h"
-#include "journal/run_record.h"
+#include "journal/run_record_win32.h"
 
 // A file that is there is planned as moved to its backup, unless the pass
 // will refuse to move it (JudgeBackup): that entry fails before it changes

@@ -1,21 +1,21 @@
 // The run: confirm, load the uninstall list, copy, then finish or roll back
 // and report once. Every box here has no owner.
-#include "driver/run.h"
+#include "driver/run_win32.h"
 
-#include "archive/extract.h"
-#include "archive/loader.h"
+#include "archive/extract_win32.h"
+#include "archive/loader_win32.h"
 #include "common/failure_messages.h"
 #include "common/file_names.h"
 #include "common/run_state.h"
 #include "common/text.h"
 #include "journal/journal.h"
-#include "journal/journal_passes.h"
-#include "journal/run_record.h"
-#include "journal/uninstall_list.h"
-#include "ui/confirm_dialog.h"
-#include "ui/progress_dialog.h"
+#include "journal/journal_passes_win32.h"
+#include "journal/run_record_win32.h"
+#include "journal/uninstall_list_win32.h"
+#include "ui/confirm_dialog_win32.h"
+#include "ui/progress_dialog_win32.h"
 #include "ui/resources/resource_ids.h"
-#include "ui/window_helpers.h"
+#include "ui/window_helpers_win32.h"
 
 static const char kFinishedMessage[] = "インストールが終了しました。";
 static const char kCancelledMessage[] = "インストールを中止しました。";

@@ -1,5 +1,5 @@
 // Loading of the package directory with a few large reads.
-#include "archive/loader.h"
+#include "archive/loader_win32.h"
 
 #include <windows.h>
 

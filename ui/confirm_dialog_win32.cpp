@@ -1,13 +1,13 @@
 // The destination confirmation dialog: its procedure, the display of the
 // destination and the checks the start button runs.
-#include "ui/confirm_dialog.h"
+#include "ui/confirm_dialog_win32.h"
 
 #include "common/failure_messages.h"
 #include "common/run_state.h"
 #include "common/text.h"
 #include "ui/resources/resource_ids.h"
 #include "ui/space_math.h"
-#include "ui/window_helpers.h"
+#include "ui/window_helpers_win32.h"
 
 static const char kTooDeepMessage[] = "%sのでインストールできません。";
 static const char kCannotInstallMessage[] = "%sにはインストールできません。";
