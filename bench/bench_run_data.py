@@ -98,9 +98,11 @@ def summary(path, src):
     results = read_results(path)
     # Against the copier with a live window, the limit of a one-thread program.
     goals = {"A": 1.10, "B": None, "C": None}
-    contenders = ["update", "before", "copier", "window", "cp", "cp+sync"]
-    labels = {"update": "update.exe", "before": "before", "copier": "copier", "window": "copier with window",
-              "cp": "cp", "cp+sync": "cp+sync"}
+    befores = sorted({c for _, c in results if c.startswith("before")})
+    contenders = ["update"] + befores + ["copier", "window", "durable", "cp", "cp+sync"]
+    labels = {"update": "update.exe", "copier": "copier", "window": "copier with window",
+              "durable": "durable copier with window", "cp": "cp", "cp+sync": "cp+sync"}
+    labels.update({c: c for c in befores})
     rounds = max(len(measured(results, p, "update")) for p in ["A", "B", "C", "R"])
     print("best of %d rounds after a warm-up (every round above)" % rounds)
     for package in [p for p in ["A", "B", "C", "R"] if measured(results, p, "update")]:
@@ -110,20 +112,18 @@ def summary(path, src):
         figures = ", ".join("%s %.3f s" % (labels[c], best[c]) for c in contenders if c in best)
         print("%s (%d files, %.0f MiB): %s" % (package, files, mib, figures))
         run = best["update"]
-        if "before" in best and package == "R":
-            print("  before/update.exe %.2f" % (best["before"] / run))
+        for before in [c for c in befores if c in best]:
+            print("  update.exe/%s %.2f" % (before, run / best[before]))
         if package == "R":
             continue
         goal = goals[package]
         goal_text = " (goal <= %.2f)" % goal if goal else ""
-        print("  update.exe/(copier with window) %.2f%s, update.exe/copier %.2f, update.exe/(cp+sync) %.2f,"
-              " update.exe/cp %.2f" % (run / best["window"], goal_text, run / best["copier"], run / best["cp+sync"],
-                                       run / best["cp"]))
+        print("  update.exe/(copier with window) %.2f%s, update.exe/(durable copier with window) %.2f,"
+              " update.exe/copier %.2f, update.exe/(cp+sync) %.2f, update.exe/cp %.2f" %
+              (run / best["window"], goal_text, run / best["durable"], run / best["copier"], run / best["cp+sync"],
+               run / best["cp"]))
         if package == "A":
             print("  speed against cp+sync %.2fx (goal >= 0.85x)" % (best["cp+sync"] / run))
-        if "before" in best:
-            print("  before/update.exe %.2f (before/(copier with window) %.2f)" %
-                  (best["before"] / run, best["before"] / best["window"]))
     with_check = measured(results, "A", "update")
     without = measured(results, "A", "nocheck")
     if with_check and without:
@@ -132,7 +132,7 @@ def summary(path, src):
               " differences %.1f %%; goal < 5 %%)" % (min(with_check), min(without),
                                                       100.0 * (min(with_check) - min(without)) / min(with_check),
                                                       statistics.median(paired)))
-    for contender in ["update", "before", "copier", "window"]:
+    for contender in ["update"] + befores + ["copier", "window", "durable"]:
         peaks = [(package, peak) for (package, c), rows in results.items() if c == contender for _, _, peak in rows]
         if not peaks:
             continue

@@ -9,10 +9,14 @@
 # update.exe on the package stripped of its data check block, for the cost of
 # the check. A warm-up round, then UPD_BENCH_ROUNDS rounds (default 5); every
 # round's times are printed, then the best of each and the ratios, and the
-# peak working set of update.exe. UPD_BENCH_BEFORE=path/to/update.exe also
-# measures that build beside the current one (a before/after in one run);
-# UPD_BENCH_BEFORE_MKUPDATE=path/to/mkupdate (native) builds its packages,
-# for a build that can't read the current package builder's data check.
+# peak working set of update.exe. A fifth baseline makes the copier's copy
+# durable (--window --flush: every file, then every folder flushed), what a
+# careful one-thread program pays for a copy a power cut can't undo.
+# UPD_BENCH_BEFORE="path/to/update.exe ..." also measures those builds beside
+# the current one (before1, before2, ...: a before/after in one run);
+# UPD_BENCH_BEFORE_MKUPDATE="path/to/mkupdate ..." (native, in the same
+# order, "-" for none) builds their packages, for a build that can't read
+# the current package builder's data check.
 # UPD_BENCH_PACKAGES picks the packages (default "A B C"); R is B's package
 # over a data directory that holds every file of B already, so that every
 # file is replaced (update.exe and the build before only).
@@ -24,8 +28,8 @@ upd_bench_run() (
   set -euo pipefail
   shopt -s inherit_errexit
   rounds=${UPD_BENCH_ROUNDS:-5}
-  before=${UPD_BENCH_BEFORE:-}
-  before_mkupdate=${UPD_BENCH_BEFORE_MKUPDATE:-}
+  read -r -a befores <<<"${UPD_BENCH_BEFORE:-}"
+  read -r -a before_mkupdates <<<"${UPD_BENCH_BEFORE_MKUPDATE:-}"
   data=$UPD_BUILD_DIR/bench-run
   mkupdate=$UPD_BUILD_DIR/native/tools/mkupdate/mkupdate
   bench_dir=$UPD_WIN_TREE/bench
@@ -45,10 +49,9 @@ upd_bench_run() (
     echo "bench-run: needs $((need_kib / 1024)) MiB free under $data, has $((free_kib / 1024)) MiB" >&2
     exit 1
   fi
-  if [ -n "$before" ] && [ ! -f "$before" ]; then
-    echo "bench-run: UPD_BENCH_BEFORE=$before is no file" >&2
-    exit 1
-  fi
+  for before in "${befores[@]}"; do
+    [ -f "$before" ] || { echo "bench-run: UPD_BENCH_BEFORE names $before, no file" >&2; exit 1; }
+  done
 
   echo "bench-run: making the data"
   python3 "$helper" make "$data/src"
@@ -67,20 +70,22 @@ upd_bench_run() (
     { echo "bench-run: the stripped package still has its data check" >&2; exit 1; }
   for folder in "$data"/pkg/*; do
     cp "$UPD_WIN_TREE/driver/update.exe" "$folder/"
-    if [ -n "$before" ]; then
-      mkdir "$folder/before"
-      cp "$before" "$folder/before/update.exe"
+    for i in "${!befores[@]}"; do
+      mkdir "$folder/before$((i + 1))"
+      cp "${befores[i]}" "$folder/before$((i + 1))/update.exe"
       # A build that predates the current data check block reads only the
       # packages of its own package builder.
       pkg=$(basename "$folder")
       pkg=${pkg/#R/B}
-      if [ -n "$before_mkupdate" ] && [ -d "$data/src/$pkg" ]; then
-        "$before_mkupdate" build "$data/src/$pkg" -o "$folder/before/UPDATE.DAT" >/dev/null
+      before_mkupdate=${before_mkupdates[i]:--}
+      if [ "$before_mkupdate" != - ] && [ -d "$data/src/$pkg" ]; then
+        "$before_mkupdate" build "$data/src/$pkg" -o "$folder/before$((i + 1))/UPDATE.DAT" >/dev/null
       else
-        ln "$folder/UPDATE.DAT" "$folder/before/UPDATE.DAT"
+        ln "$folder/UPDATE.DAT" "$folder/before$((i + 1))/UPDATE.DAT"
       fi
-    fi
+    done
   done
+  for i in "${!befores[@]}"; do echo "bench-run: before$((i + 1)) is ${befores[i]}"; done
   game_win=$(winepath -w "$data/game")
   wine reg add 'HKCU\Software\TALVERA\lumerant_qen' /v DataDir /d "$game_win" /f >/dev/null 2>&1
   results=$data/results.txt
@@ -104,11 +109,12 @@ upd_bench_run() (
     echo "$line" | awk '/^run/ { print $2, $5; found = 1 } END { if (!found) exit 1 }' ||
       { echo "bench-run: update.exe did not finish: $line" >&2; exit 1; }
   }
-  measure_copier() { # package folder, [--window]
-    local line
+  measure_copier() { # package folder, [--window [--flush]]
+    local line package=$1
+    shift
     fresh_game
     mkdir "$data/copy"
-    line=$(wine "$bench_dir/plain_copier.exe" "$(winepath -w "$1")" "$(winepath -w "$data/copy")" ${2:-} |
+    line=$(wine "$bench_dir/plain_copier.exe" "$(winepath -w "$package")" "$(winepath -w "$data/copy")" "$@" |
       tr -d '\r')
     echo "$line" | awk '/^copy/ { print $2, $7; found = 1 } END { if (!found) exit 1 }' ||
       { echo "bench-run: the copier failed: $line" >&2; exit 1; }
@@ -141,10 +147,10 @@ upd_bench_run() (
       record "$pkg $round update $out"
       echo "update.exe ${out% *} s"
       ;;
-    before)
-      out=$(measure_update "$data/pkg/$pkg/before" "$pkg")
-      record "$pkg $round before $out"
-      echo "before ${out% *} s"
+    before*)
+      out=$(measure_update "$data/pkg/$pkg/$3" "$pkg")
+      record "$pkg $round $3 $out"
+      echo "$3 ${out% *} s"
       ;;
     nocheck)
       out=$(measure_update "$data/pkg/A-nocheck" A)
@@ -163,6 +169,12 @@ upd_bench_run() (
       record "$pkg $round window $out"
       echo "copier with window ${out% *} s"
       ;;
+    durable)
+      out=$(measure_copier "$data/pkg/$pkg" --window --flush)
+      [ "$round" != 0 ] || check_copy "$data/src/$pkg" "$data/copy"
+      record "$pkg $round durable $out"
+      echo "durable copier with window ${out% *} s"
+      ;;
     cp)
       out=$(measure_cp "$data/src/$pkg")
       record "$pkg $round cp ${out% *} 0"
@@ -176,9 +188,9 @@ upd_bench_run() (
   # the same one: the disk's state after a large delete favours some slots.
   for round in $(seq 0 "$rounds"); do
     for pkg in $packages; do
-      contenders="update copier window cp"
+      contenders="update copier window durable cp"
       [ "$pkg" != R ] || contenders="update"
-      [ -z "$before" ] || contenders="$contenders before"
+      for i in "${!befores[@]}"; do contenders="$contenders before$((i + 1))"; done
       [ "$pkg" != A ] || contenders="$contenders nocheck"
       read -r -a list <<<"$contenders"
       turn=$((round % ${#list[@]}))
