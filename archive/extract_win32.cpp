@@ -80,9 +80,12 @@ static HANDLE CreateNewFile(const char *path) {
 // created the old one is moved back, and if even that fails it is
 // journalled, so that the rollback still puts it back.
 static HANDLE ReplaceExistingFile(const char *path, const char *backup) {
-  bool taken = backup != nullptr && GetFileAttributesA(backup) != INVALID_FILE_ATTRIBUTES;
+  // A file the plan named found its backup name free; only the others need
+  // a look, which in a large folder costs a scan of it under Wine.
+  bool planned = TakeNextPlannedChange(kRecordReplacing, path);
+  bool taken = !planned && backup != nullptr && GetFileAttributesA(backup) != INVALID_FILE_ATTRIBUTES;
   if (JudgeBackup(PathIsDirectoryA(path), backup != nullptr, taken) != kBackupAllowed ||
-      RecordChange(kRecordReplacing, path) != 0 || !MoveFileA(path, backup)) {
+      (!planned && RecordChange(kRecordReplacing, path) != 0) || !MoveFileA(path, backup)) {
     ReportWriteFailure(kBackupFailedTemplate, path);
     return INVALID_HANDLE_VALUE;
   }
@@ -156,10 +159,15 @@ int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE packa
   // A file that is not there is named in the run record before it is made:
   // a kill right after the create must not leave a file the next start does
   // not know of. One that is there is the player's: never named as created.
-  bool named = GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES;
-  if (named && RecordChange(kRecordCreated, path) != 0) {
-    ReportWriteFailure(kCreateFailedTemplate, path);
-    return -1;
+  // The plan named those it found missing; only the others need a look,
+  // which in a large folder costs a scan of it under Wine.
+  bool named = TakeNextPlannedChange(kRecordCreated, path);
+  if (!named && GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
+    named = true;
+    if (RecordChange(kRecordCreated, path) != 0) {
+      ReportWriteFailure(kCreateFailedTemplate, path);
+      return -1;
+    }
   }
   HANDLE file = CreateNewFile(path);
   if (file == INVALID_HANDLE_VALUE) {

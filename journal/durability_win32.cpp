@@ -110,6 +110,14 @@ int RecordChange(char kind, const char *path) {
   return AppendRunRecord(kind, path) == 0 ? FlushRunRecordToDisk() : -1;
 }
 
+bool TakeNextPlannedChange(char kind, const char *path) {
+  if (sNextPlanned >= sPlannedCount || sPlannedChanges[sNextPlanned].kind != kind ||
+      std::strcmp(sPlannedChanges[sNextPlanned].path, path) != 0)
+    return false;
+  ++sNextPlanned;
+  return true;
+}
+
 bool TakePlannedListTemporary(const char *folder, char *dest, size_t capacity) {
   bool planned_here = sPlannedTemporary[0] != '\0' && std::strcmp(sPlannedTemporaryFolder, folder) == 0;
   if (!planned_here || CopyText(dest, capacity, sPlannedTemporary) != 0)

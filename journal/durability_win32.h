@@ -26,6 +26,11 @@ void ResetRunPlanState();
 // and flushed now (a file that appeared during the run, say). 0, or -1 when
 // it could not be recorded.
 int RecordChange(char kind, const char *path);
+// Whether the plan's next change is this one, taken when it is: it stands
+// for RecordChange, and tells what the plan saw (a file missing, or one to
+// back up whose backup name was free). The run makes its changes in plan
+// order, so a planned change is always the next one.
+bool TakeNextPlannedChange(char kind, const char *path);
 
 // The temporary file name the plan chose for folder's list; false when none
 // was chosen there. The name is handed out once.
