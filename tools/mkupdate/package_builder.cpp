@@ -113,6 +113,57 @@ static bool RefuseNamesThatMeet(const std::vector<PackFile> &files, BuildReport 
   return true;
 }
 
+// One file met in the game folder: skipped with a warning when it is not a
+// regular file, refused when its name or size can't go in a package.
+static bool AddPackFile(const std::string &folder, const fs::directory_entry &entry, std::vector<PackFile> *files,
+                        BuildReport *report) {
+  std::error_code ec;
+  if (entry.is_directory(ec))
+    return true;
+  if (!entry.is_regular_file(ec)) {
+    report->warnings.push_back("skipped \"" + entry.path().u8string() + "\": not a regular file");
+    return true;
+  }
+  PackFile file;
+  file.source = entry.path();
+  if (!PackageNameOf(entry.path().lexically_relative(folder), &file, report))
+    return false;
+  file.size = entry.file_size(ec);
+  if (ec) {
+    report->error = "\"" + file.display + "\": " + ec.message();
+    return false;
+  }
+  if (file.size > UINT32_MAX) {
+    report->error = "\"" + file.display + "\": files of 4 GiB or more do not fit in a package";
+    return false;
+  }
+  files->push_back(file);
+  return true;
+}
+
+// A name that is another's backup name, or the run record's, would be lost.
+static bool RefuseBackupNameClashes(const std::vector<PackFile> &files, BuildReport *report) {
+  std::vector<const char *> names;
+  for (const PackFile &file : files)
+    names.push_back(file.name.c_str());
+  int32_t clash = -1;
+  PackageError error = CheckBackupNameClashes(names.data(), static_cast<int32_t>(names.size()), &clash);
+  if (error == kPackageReservedName) {
+    report->error = "\"" + files[static_cast<size_t>(clash)].display +
+                    "\": the installer keeps its run record under this name in the game folder";
+    return false;
+  }
+  if (error != kPackageOk) {
+    report->error =
+        "\"" + files[static_cast<size_t>(clash)].display +
+        "\": the package would also replace the file this name is the backup of (\"X\" and \"X" BACKUP_SUFFIX "\", "
+        "letter case and full-width letters compared as Windows compares them), and finishing would "
+        "delete it";
+    return false;
+  }
+  return true;
+}
+
 bool CollectPackFiles(const std::string &folder, std::vector<PackFile> *files, BuildReport *report) {
   std::error_code ec;
   if (!fs::is_directory(folder, ec)) {
@@ -129,27 +180,8 @@ bool CollectPackFiles(const std::string &folder, std::vector<PackFile> *files, B
       report->error = "\"" + folder + "\": " + ec.message();
       return false;
     }
-    const fs::directory_entry &entry = *it;
-    if (entry.is_directory(ec))
-      continue;
-    if (!entry.is_regular_file(ec)) {
-      report->warnings.push_back("skipped \"" + entry.path().u8string() + "\": not a regular file");
-      continue;
-    }
-    PackFile file;
-    file.source = entry.path();
-    if (!PackageNameOf(entry.path().lexically_relative(folder), &file, report))
+    if (!AddPackFile(folder, *it, files, report))
       return false;
-    file.size = entry.file_size(ec);
-    if (ec) {
-      report->error = "\"" + file.display + "\": " + ec.message();
-      return false;
-    }
-    if (file.size > UINT32_MAX) {
-      report->error = "\"" + file.display + "\": files of 4 GiB or more do not fit in a package";
-      return false;
-    }
-    files->push_back(file);
   }
   if (files->empty()) {
     report->error = "\"" + folder + "\" holds no file";
@@ -159,27 +191,7 @@ bool CollectPackFiles(const std::string &folder, std::vector<PackFile> *files, B
     size_t da = Depth(a.name), db = Depth(b.name);
     return da != db ? da < db : a.name < b.name;
   });
-  if (!RefuseNamesThatMeet(*files, report))
-    return false;
-  std::vector<const char *> names;
-  for (const PackFile &file : *files)
-    names.push_back(file.name.c_str());
-  int32_t clash = -1;
-  PackageError error = CheckBackupNameClashes(names.data(), static_cast<int32_t>(names.size()), &clash);
-  if (error == kPackageReservedName) {
-    report->error = "\"" + (*files)[static_cast<size_t>(clash)].display +
-                    "\": the installer keeps its run record under this name in the game folder";
-    return false;
-  }
-  if (error != kPackageOk) {
-    report->error =
-        "\"" + (*files)[static_cast<size_t>(clash)].display +
-        "\": the package would also replace the file this name is the backup of (\"X\" and \"X" BACKUP_SUFFIX "\", "
-        "letter case and full-width letters compared as Windows compares them), and finishing would "
-        "delete it";
-    return false;
-  }
-  return true;
+  return RefuseNamesThatMeet(*files, report) && RefuseBackupNameClashes(*files, report);
 }
 
 void WarnAboutUncreatedDirectories(const std::vector<PackFile> &files, BuildReport *report,
