@@ -190,8 +190,8 @@ int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE packa
   return result;
 }
 
-// Every file written goes to the disk before the run can commit: written
-// first, flushed after, the system writes them out together.
+// Every file written goes to the disk before the run can commit: all are
+// written first, then flushed in turn.
 static void FlushWrittenFiles(PassProgress *progress) {
   char failed[kPathBytes];
   if (InstallStatus == kStatusRunning && FlushJournalFiles(progress, failed, sizeof failed) != 0)

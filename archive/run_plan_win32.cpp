@@ -66,7 +66,7 @@ int PlanRun() {
     if (PlanEntry(path, checked_folder) != 0)
       return ReportPlanFailure();
   }
-  if (PlanListTemporary(TARGETDIR) != 0 || FlushRunPlan() != 0)
+  if (PlanListTemporary(TARGETDIR) != 0 || FlushRunRecord() != 0)
     return ReportPlanFailure();
   return 0;
 }

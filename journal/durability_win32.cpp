@@ -91,8 +91,6 @@ int PlanListTemporary(const char *folder) {
   return -1;
 }
 
-int FlushRunPlan() { return FlushRunRecordToDisk(); }
-
 // Whether the plan named this change; each planned change answers once.
 static bool TakePlanned(char kind, const char *path) {
   for (size_t i = sNextPlanned; i < sPlannedCount; ++i) {
@@ -107,7 +105,7 @@ static bool TakePlanned(char kind, const char *path) {
 int RecordChange(char kind, const char *path) {
   if (TakePlanned(kind, path))
     return 0;
-  return AppendRunRecord(kind, path) == 0 ? FlushRunRecordToDisk() : -1;
+  return AppendRunRecord(kind, path) == 0 ? FlushRunRecord() : -1;
 }
 
 bool TakeNextPlannedChange(char kind, const char *path) {
@@ -133,8 +131,8 @@ static bool FlushFile(const char *path) {
 }
 
 int FlushJournalFiles(PassProgress *progress, char *failed, size_t capacity) {
-  // All bytes were written before the first flush: the system has been
-  // writing them out all along, and each flush waits only for the rest.
+  // All bytes were written before the first flush, so the flushes follow
+  // one another without a write between them.
   for (int32_t i = 0; i < JournalCount(); ++i) {
     const JournalRecord &record = JournalAt(i);
     if (record.kind[0] != 'F')

@@ -16,7 +16,6 @@ int PlanChange(char kind, const char *path);
 // Chooses the name of the new uninstall list's temporary file in folder (one
 // that does not exist) and names it in the plan.
 int PlanListTemporary(const char *folder);
-int FlushRunPlan();
 // The plan as at program start: empty, its store freed. Part of
 // ResetProgramState (driver/program_state_win32.h).
 void ResetRunPlanState();

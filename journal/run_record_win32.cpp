@@ -121,7 +121,7 @@ int AppendRunRecord(char kind, const char *path) {
   return AppendRecord(kind, relative);
 }
 
-static int FlushRunRecord() {
+int FlushRunRecord() {
   if (sRunRecordFile == INVALID_HANDLE_VALUE)
     return 0;
   return FlushFileBuffers(sRunRecordFile) ? 0 : -1;
@@ -130,8 +130,6 @@ static int FlushRunRecord() {
 int RecordCommit(const char *temporary) {
   return AppendRunRecord(kRecordCommit, temporary) == 0 ? FlushRunRecord() : -1;
 }
-
-int FlushRunRecordToDisk() { return FlushRunRecord(); }
 
 int RecordAbandon() {
   if (sRunRecordFile == INVALID_HANDLE_VALUE)

@@ -30,7 +30,7 @@ int AppendRunRecord(char kind, const char *path);
 int RecordCommit(const char *temporary);
 
 // Puts what was appended so far on the disk. 0, or -1.
-int FlushRunRecordToDisk();
+int FlushRunRecord();
 int RecordAbandon();
 
 // After an undo that could not restore everything: one batch that names

@@ -201,7 +201,7 @@ static bool CopyListBeside(const char *path, char previous[kPathBytes]) {
   if (!copy.valid())
     return false;
   copy.Close();
-  if (!RewriteInPlace(path, previous) || FlushRunRecordToDisk() != 0)
+  if (!RewriteInPlace(path, previous) || FlushRunRecord() != 0)
     return false;
   copy.Keep();
   return true;
