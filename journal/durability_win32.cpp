@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "common/cp932.h"
+#include "common/file_look_win32.h"
 #include "common/limits.h"
 #include "common/owned_win32.h"
 #include "common/text.h"
@@ -69,26 +70,34 @@ int PlanChange(char kind, const char *path) {
   return 0;
 }
 
-int PlanListTemporary(const char *folder) {
+int ChooseListTemporaryName(const char *folder, char *path, size_t capacity) {
   // A number of our own, so that the name is known (and recorded) before
-  // the file exists: the system's choice creates the file first.
-  UINT unique = (GetTickCount() ^ GetCurrentProcessId()) & 0xFFFF;
-  for (int tries = 0; tries < 0x10000; ++tries, unique = (unique + 1) & 0xFFFF) {
-    if (unique == 0)
+  // the file exists: the system's choice creates the file first. The step
+  // is odd, so the numbers visit every value once.
+  unsigned seed = GetTickCount() ^ (GetCurrentProcessId() << 8);
+  for (unsigned attempt = 0; attempt < 0x10000; ++attempt) {
+    unsigned number = (seed + attempt * 40503u) & 0xFFFF;
+    char name[16];
+    if (number == 0 || FormatText(name, sizeof name, "%s%X.tmp", kListTemporaryPrefix, number) != 0)
       continue;
-    char name[kPathBytes];
-    if (GetTempFileNameA(folder, kListTemporaryPrefix, unique, name) == 0)
+    if (JoinPath(path, capacity, folder, name) != 0)
       return -1;
-    if (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES)
-      continue;
-    if (CopyText(sPlannedTemporary, sizeof sPlannedTemporary, name) != 0 ||
-        CopyText(sPlannedTemporaryFolder, sizeof sPlannedTemporaryFolder, folder) != 0) {
-      sPlannedTemporary[0] = '\0';
-      return -1;
-    }
-    return PlanChange(kRecordListTemp, name);
+    if (LookForFile(path) != kFilePresent)
+      return 0;
   }
   return -1;
+}
+
+int PlanListTemporary(const char *folder) {
+  char name[kPathBytes];
+  if (ChooseListTemporaryName(folder, name, sizeof name) != 0)
+    return -1;
+  if (CopyText(sPlannedTemporary, sizeof sPlannedTemporary, name) != 0 ||
+      CopyText(sPlannedTemporaryFolder, sizeof sPlannedTemporaryFolder, folder) != 0) {
+    sPlannedTemporary[0] = '\0';
+    return -1;
+  }
+  return PlanChange(kRecordListTemp, name);
 }
 
 // Whether the plan named this change; each planned change answers once.

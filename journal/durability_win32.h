@@ -13,6 +13,10 @@
 // forgets the one before.
 void StartRunPlan();
 int PlanChange(char kind, const char *path);
+// A name "uinXXXX.tmp" in folder that no file has now, for the list's files
+// beside the list: the number starts from the clock and the process, so
+// that two programs rarely meet. 0, or -1 when none is free.
+int ChooseListTemporaryName(const char *folder, char *path, size_t capacity);
 // Chooses the name of the new uninstall list's temporary file in folder (one
 // that does not exist) and names it in the plan.
 int PlanListTemporary(const char *folder);

@@ -141,15 +141,9 @@ static HANDLE CreateListFileBeside(char kind, char path[kPathBytes]) {
     if (file != INVALID_HANDLE_VALUE)
       return file;
   }
-  unsigned seed = GetTickCount() ^ (GetCurrentProcessId() << 8);
   for (unsigned attempt = 0; attempt < 64; ++attempt) {
-    char name[16];
-    unsigned number = (seed + attempt * 40503u) & 0xFFFF;
-    if (number == 0 || FormatText(name, sizeof name, "%s%X.tmp", kListTemporaryPrefix, number) != 0 ||
-        JoinPath(path, kPathBytes, TARGETDIR, name) != 0)
-      continue;
-    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
-      continue;
+    if (ChooseListTemporaryName(TARGETDIR, path, kPathBytes) != 0)
+      return INVALID_HANDLE_VALUE;
     // On the disk before the file: a power cut must not keep the file alone.
     if (RecordChange(kind, path) != 0)
       return INVALID_HANDLE_VALUE;
