@@ -14,6 +14,7 @@
 #include "archive/run_rules.h"
 #include "common/cp932.h"
 #include "common/failure_messages.h"
+#include "common/file_look_win32.h"
 #include "common/run_state.h"
 #include "common/text.h"
 #include "journal/durability_win32.h"
@@ -83,7 +84,7 @@ static HANDLE ReplaceExistingFile(const char *path, const char *backup) {
   // A file the plan named found its backup name free; only the others need
   // a look, which in a large folder costs a scan of it under Wine.
   bool planned = TakeNextPlannedChange(kRecordReplacing, path);
-  bool taken = !planned && backup != nullptr && GetFileAttributesA(backup) != INVALID_FILE_ATTRIBUTES;
+  bool taken = !planned && backup != nullptr && LookForFile(backup) == kFilePresent;
   if (JudgeBackup(PathIsDirectoryA(path), backup != nullptr, taken) != kBackupAllowed ||
       (!planned && RecordChange(kRecordReplacing, path) != 0) || !MoveFileA(path, backup)) {
     ReportWriteFailure(kBackupFailedTemplate, path);
@@ -162,7 +163,7 @@ int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE packa
   // The plan named those it found missing; only the others need a look,
   // which in a large folder costs a scan of it under Wine.
   bool named = TakeNextPlannedChange(kRecordCreated, path);
-  if (!named && GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
+  if (!named && LookForFile(path) != kFilePresent) {
     named = true;
     if (RecordChange(kRecordCreated, path) != 0) {
       ReportWriteFailure(kCreateFailedTemplate, path);

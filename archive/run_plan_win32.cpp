@@ -12,6 +12,7 @@
 #include "archive/run_rules.h"
 #include "common/cp932.h"
 #include "common/failure_messages.h"
+#include "common/file_look_win32.h"
 #include "common/run_state.h"
 #include "common/text.h"
 #include "journal/durability_win32.h"
@@ -40,7 +41,7 @@ static int PlanEntry(const char *path, char (&checked_folder)[kPathBytes]) {
   }
   char backup[kPathBytes];
   bool fits = BuildBackupPath(backup, sizeof backup, path) == 0;
-  bool taken = fits && GetFileAttributesA(backup) != INVALID_FILE_ATTRIBUTES;
+  bool taken = fits && LookForFile(backup) == kFilePresent;
   if (JudgeBackup((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, fits, taken) != kBackupAllowed)
     return 0;
   return PlanChange(kRecordReplacing, path);
