@@ -9,7 +9,7 @@
 #include "common/file_names.h" // kUninstallFileName
 
 // The start of the name of the temporary file a new list is written to
-// beside the list (a number from GetTempFileName and ".tmp" follow).
+// beside the list (a hexadecimal number and ".tmp" follow).
 extern const char kListTemporaryPrefix[]; // "uin"
 
 // True for a name the list's temporary file can have, compared as Windows
