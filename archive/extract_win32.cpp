@@ -12,6 +12,7 @@
 #include "archive/progress_math.h"
 #include "archive/run_plan_win32.h"
 #include "archive/run_rules.h"
+#include "common/confined_win32.h"
 #include "common/cp932.h"
 #include "common/failure_messages.h"
 #include "common/file_look_win32.h"
@@ -46,19 +47,26 @@ int EnsureEntryDirectories(const ArchiveEntry &entry) {
       return -1;
     }
     path[separator] = '\0';
-    if (PathIsDirectoryA(path))
-      return 0;
+    // A folder there must be the one its name says: a link below the data
+    // directory fails the entry before anything is written through it.
+    if (PathIsDirectoryA(path)) {
+      if (std::strcmp(path, TARGETDIR) == 0 || LookAtPlace(path) == kPlacePlain)
+        return 0;
+      BuildEntryPath(path, entry);
+      ReportWriteFailure(kCreateFailedTemplate, path);
+      return -1;
+    }
     // Named in the run record before it exists: a kill just after the create
     // must not leave a folder the next start can't take away (it would then
     // stay out of the uninstall list). Settling only removes an empty folder,
     // so a name recorded for a folder never made is harmless.
-    if (RecordChange(kRecordDirectory, path) != 0 || !CreateDirectoryA(path, nullptr)) {
+    if (RecordChange(kRecordDirectory, path) != 0 || !CreateFolderAtPlace(path)) {
       ReportWriteFailure(kCreateFailedTemplate, path);
       return -1;
     }
     if (JournalAppend("D", path, kJournalCreated) != 0) {
       // Nothing unjournalled may stay behind; the directory is still empty.
-      RemoveDirectoryA(path);
+      RemoveFolderAtPlace(path);
       ReportWriteFailure(kCreateFailedTemplate, path);
       return -1;
     }
@@ -71,9 +79,9 @@ static bool SeekToEntryData(HANDLE package, const ArchiveEntry &entry) {
   return low != INVALID_SET_FILE_POINTER || GetLastError() == NO_ERROR;
 }
 
-static HANDLE CreateNewFile(const char *path) {
-  return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
-}
+// A new file, only where its name says: one that a link took elsewhere is
+// deleted at once.
+static HANDLE CreateNewFile(const char *path) { return CreateFileAtPlace(path, GENERIC_WRITE, FILE_SHARE_READ); }
 
 // Moves the existing file to its backup name, when JudgeBackup allows it,
 // and creates the new one. The run record names the file before it moves,
@@ -86,26 +94,27 @@ static HANDLE ReplaceExistingFile(const char *path, const char *backup) {
   bool planned = TakeNextPlannedChange(kRecordReplacing, path);
   bool taken = !planned && backup != nullptr && LookForFile(backup) == kFilePresent;
   if (JudgeBackup(PathIsDirectoryA(path), backup != nullptr, taken) != kBackupAllowed ||
-      (!planned && RecordChange(kRecordReplacing, path) != 0) || !MoveFileA(path, backup)) {
+      (!planned && RecordChange(kRecordReplacing, path) != 0) || !MoveAtPlace(path, backup)) {
     ReportWriteFailure(kBackupFailedTemplate, path);
     return INVALID_HANDLE_VALUE;
   }
   HANDLE file = CreateNewFile(path);
   if (file == INVALID_HANDLE_VALUE) {
-    if (!MoveFileA(backup, path))
+    if (!MoveAtPlace(backup, path))
       JournalAppend("F", path, kJournalReplaced);
     ReportWriteFailure(kBackupFailedTemplate, path);
   }
   return file;
 }
 
-// Journals the change just made; a created file is also named in the run
-// record unless it was named before the create (a replaced one was named
-// before it moved).
-static int JournalFileChange(const char *path, int32_t action, bool named) {
+// Journals the change just made; a created file is also recorded as created
+// (a replaced one was named before it moved). Only that record lets the next
+// start remove the file as the run's: the plan's word that a file was about
+// to be created says nothing of a file that stood there when the run came.
+static int JournalFileChange(const char *path, int32_t action) {
   if (JournalAppend("F", path, action) != 0)
     return -1;
-  return action == kJournalCreated && !named ? RecordChange(kRecordCreated, path) : 0;
+  return action == kJournalCreated ? AppendRunRecord(kRecordCreated, path) : 0;
 }
 
 // Copies the entry's bytes in chunks, moving the bar and pumping messages
@@ -159,16 +168,13 @@ int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE packa
   int32_t action = kJournalCreated;
   // A file that is not there is named in the run record before it is made:
   // a kill right after the create must not leave a file the next start does
-  // not know of. One that is there is the player's: never named as created.
-  // The plan named those it found missing; only the others need a look,
-  // which in a large folder costs a scan of it under Wine.
-  bool named = TakeNextPlannedChange(kRecordCreated, path);
-  if (!named && LookForFile(path) != kFilePresent) {
-    named = true;
-    if (RecordChange(kRecordCreated, path) != 0) {
-      ReportWriteFailure(kCreateFailedTemplate, path);
-      return -1;
-    }
+  // not know of. One that is there is the player's: it is replaced, never
+  // removed as created. The plan named those it found missing; only the
+  // others need a look, which in a large folder costs a scan of it under Wine.
+  if (!TakeNextPlannedChange(kRecordCreating, path) && LookForFile(path) != kFilePresent &&
+      RecordChange(kRecordCreating, path) != 0) {
+    ReportWriteFailure(kCreateFailedTemplate, path);
+    return -1;
   }
   HANDLE file = CreateNewFile(path);
   if (file == INVALID_HANDLE_VALUE) {
@@ -177,12 +183,12 @@ int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE packa
       return -1;
     action = kJournalReplaced;
   }
-  if (JournalFileChange(path, action, named) != 0) {
+  if (JournalFileChange(path, action) != 0) {
     // The rollback could not see this change: undo it here.
     CloseHandle(file);
-    DeleteFileA(path);
+    DeleteAtPlace(path);
     if (action == kJournalReplaced)
-      MoveFileA(backup, path);
+      MoveAtPlace(backup, path);
     ReportWriteFailure(kCreateFailedTemplate, path);
     return -1;
   }
@@ -192,11 +198,21 @@ int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE packa
 }
 
 // Every file written goes to the disk before the run can commit: all are
-// written first, then flushed in turn.
+// written first, then flushed in turn. The records that say which files the
+// run created go first, so that no file's bytes reach the disk before the
+// record that lets the next start remove it.
 static void FlushWrittenFiles(PassProgress *progress) {
   char failed[kPathBytes];
-  if (InstallStatus == kStatusRunning && FlushJournalFiles(progress, failed, sizeof failed) != 0)
+  if (InstallStatus != kStatusRunning)
+    return;
+  if (FlushRunRecord() != 0) {
+    char record[kPathBytes];
+    if (BuildRunRecordPath(record, sizeof record, TARGETDIR) != 0)
+      CopyText(record, sizeof record, TARGETDIR);
+    ReportWriteFailure(kCannotWriteTemplate, record);
+  } else if (FlushJournalFiles(progress, failed, sizeof failed) != 0) {
     ReportWriteFailure(kCopyFailedTemplate, failed);
+  }
 }
 
 void AdvanceProgress(PassProgress *progress, uint32_t bytes) {

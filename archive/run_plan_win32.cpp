@@ -10,6 +10,7 @@
 
 #include "archive/loader_win32.h"
 #include "archive/run_rules.h"
+#include "common/confined_win32.h"
 #include "common/cp932.h"
 #include "common/failure_messages.h"
 #include "common/file_look_win32.h"
@@ -21,11 +22,20 @@
 
 // A file that is there is planned as moved to its backup, unless the pass
 // will refuse to move it (JudgeBackup): that entry fails before it changes
-// anything. A file that is not there is planned as created, and its folder
-// too when that is missing.
+// anything. A file that is not there is planned as about to be created, and
+// its folder too when that is missing; one that could not be looked at is
+// planned as nothing, and recorded when the pass comes to it. A path that
+// crosses a link fails its entry here, before the run changes anything:
+// 1, reported; -1 when the record could not take the plan.
 static int PlanEntry(const char *path, char (&checked_folder)[kPathBytes]) {
-  DWORD attributes = GetFileAttributesA(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
+  PlaceLook look = LookAtPlace(path);
+  if (look == kPlaceLinked) {
+    ReportWriteFailure(LookForFile(path) == kFilePresent ? kBackupFailedTemplate : kCreateFailedTemplate, path);
+    return 1;
+  }
+  if (look == kPlaceUnknown)
+    return 0;
+  if (look == kPlaceAbsent) {
     char folder[kPathBytes];
     CopyText(folder, sizeof folder, path);
     long separator = FindLastSeparator(folder);
@@ -37,12 +47,12 @@ static int PlanEntry(const char *path, char (&checked_folder)[kPathBytes]) {
           return -1;
       }
     }
-    return PlanChange(kRecordCreated, path);
+    return PlanChange(kRecordCreating, path);
   }
   char backup[kPathBytes];
   bool fits = BuildBackupPath(backup, sizeof backup, path) == 0;
   bool taken = fits && LookForFile(backup) == kFilePresent;
-  if (JudgeBackup((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, fits, taken) != kBackupAllowed)
+  if (JudgeBackup(PathIsFolder(path), fits, taken) != kBackupAllowed)
     return 0;
   return PlanChange(kRecordReplacing, path);
 }
@@ -64,10 +74,13 @@ int PlanRun() {
     // The pass stops at an entry whose path does not fit, before any change.
     if (JoinPath(path, sizeof path, TARGETDIR, entry.name) != 0)
       break;
-    if (PlanEntry(path, checked_folder) != 0)
+    int planned = PlanEntry(path, checked_folder);
+    if (planned > 0)
+      return -1;
+    if (planned < 0)
       return ReportPlanFailure();
   }
-  if (PlanListTemporary(TARGETDIR) != 0 || FlushRunRecord() != 0)
+  if (PlanListTemporary(TARGETDIR) != 0 || RecordPlanWhole() != 0 || FlushRunRecord() != 0)
     return ReportPlanFailure();
   return 0;
 }

@@ -23,3 +23,9 @@ inline FileLook LookForFile(const char *path) {
 // Present, or unknown: what a caller that must not take a failed look for
 // an absent file asks.
 inline bool MayExist(const char *path) { return LookForFile(path) != kFileAbsent; }
+
+// Whether a folder is at path (a link to one included).
+inline bool PathIsFolder(const char *path) {
+  DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}

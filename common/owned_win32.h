@@ -4,6 +4,8 @@
 #pragma once
 #include <windows.h>
 
+#include "common/confined_win32.h"
+
 // A handle from CreateFileA, INVALID_HANDLE_VALUE when there is none, closed
 // when it goes out of scope.
 class OwnedHandle {
@@ -37,14 +39,15 @@ private:
 // A file the function created at path (a buffer that outlives this owner),
 // open as handle: closed, then deleted when it goes out of scope, unless
 // kept. With an invalid handle there is no file of ours, and nothing is
-// deleted.
+// deleted; nor is anything that stands at its name once it is closed but the
+// plain file (a link put there is never deleted through).
 class TemporaryFile {
 public:
   TemporaryFile(HANDLE handle, const char *path) : file_(handle), path_(path) {}
   ~TemporaryFile() {
     file_.Close();
     if (!kept_ && path_ != nullptr)
-      DeleteFileA(path_);
+      DeleteAtPlace(path_);
   }
   TemporaryFile(const TemporaryFile &) = delete;
   TemporaryFile &operator=(const TemporaryFile &) = delete;

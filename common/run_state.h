@@ -83,3 +83,5 @@ void ResetRunState();
 //                               sListTemporary, sPreviousList
 //   journal/record_seal_win32.cpp     sMachineKey, sHmacAlgorithm                    ResetRecordSealState
 //   journal/uninstall_list_win32.cpp  UninstallList, sWriteBuffer, sPreviousList    ResetUninstallListState
+//   common/confined_win32.cpp         sRootSpelling, sRootFinal, sRootKnown,         ResetConfinementState
+//                               sOwnFolder

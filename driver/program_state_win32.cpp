@@ -3,6 +3,7 @@
 
 #include "archive/extract_win32.h"
 #include "archive/loader_win32.h"
+#include "common/confined_win32.h"
 #include "journal/durability_win32.h"
 #include "journal/portable_state.h"
 #include "journal/record_seal_win32.h"
@@ -18,4 +19,5 @@ void ResetProgramState() {
   ResetRunRecordState();
   ResetRecordSealState();
   ResetUninstallListState();
+  ResetConfinementState();
 }

@@ -9,12 +9,14 @@
 #include <cstring>
 
 #include "archive/run_rules.h"
+#include "common/confined_win32.h"
 #include "common/cp932.h"
 #include "common/file_names.h"
 #include "common/file_look_win32.h"
 #include "common/name_fold.h"
 #include "common/run_state.h"
 #include "common/text.h"
+#include "journal/backup_name.h"
 #include "journal/durability_win32.h"
 #include "journal/journal.h"
 #include "journal/journal_passes_win32.h"
@@ -35,6 +37,13 @@ static const char kRefusedTemplate[] =
     "前回中断されたインストールの記録\"%s\"は、このコンピューターでこのプログラムが書いたものでないか、"
     "ゲームのフォルダーの外やリンクを指しているため、無視しました。\nファイルは変更していません。"
     "名前の末尾に「" BACKUP_SUFFIX "」が付いたファイルが残っている場合は、手作業で元の名前に戻してください。";
+static const char kCutTemplate[] =
+    "前回中断されたインストールの記録\"%s\"は途中で切れているため、無視しました。\nファイルは変更していません。"
+    "名前の末尾に「" BACKUP_SUFFIX "」が付いたファイルが残っている場合は、手作業で元の名前に戻してください。";
+static const char kNotPlainTemplate[] =
+    "前回中断されたインストールの記録の場所\"%s\"に、フォルダーまたはリンクがあります。\n"
+    "これを削除するか名前を変えてから、もう一度実行してください。";
+static const char kKeptLine[] = "\n\"%s\"はこのインストールが作ったものと確かめられないため、残しました。";
 static const char kUndoQuestionTemplate[] =
     "前回中断されたインストールを元に戻します。\n対象フォルダー: %s\nよろしいですか？";
 static const char kCompleteQuestionTemplate[] =
@@ -70,6 +79,9 @@ static int TakeRecord(void *context, char kind, const char *path, size_t length)
   case kRecordDirectory:
     result = JournalAppend("D", full, kJournalCreated);
     break;
+  case kRecordCreating:
+    result = JournalAppend("F", full, kJournalMaybeCreated);
+    break;
   case kRecordCreated:
     result = JournalAppend("F", full, kJournalCreated);
     break;
@@ -93,26 +105,8 @@ static int TakeRecord(void *context, char kind, const char *path, size_t length)
 }
 
 // True when a folder or file on the way from the data directory to path
-// (path itself included) is a reparse point: a symbolic link, a junction or
-// a mount point would take the action somewhere else.
-static bool CrossesLink(const char *path) {
-  size_t start = std::strlen(DataDirectory);
-  char prefix[kPathBytes];
-  for (size_t i = start + 1;; ++i) {
-    unsigned char byte = static_cast<unsigned char>(path[i]);
-    if (byte == '\\' || byte == '\0') {
-      std::memcpy(prefix, path, i);
-      prefix[i] = '\0';
-      DWORD attributes = GetFileAttributesA(prefix);
-      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return true;
-      if (byte == '\0')
-        return false;
-    } else if (IsLeadByte932(byte) && path[i + 1] != '\0') {
-      ++i; // a trail byte 0x5C is no separator
-    }
-  }
-}
+// (path itself included) is a link: it would take the action somewhere else.
+static bool CrossesLink(const char *path) { return LookAtPlace(path) == kPlaceLinked; }
 
 static bool AnyPathCrossesLink(const RecordedRun &run) {
   for (int32_t i = 0; i < JournalCount(); ++i) {
@@ -140,7 +134,7 @@ static bool CompleteRun(const RecordedRun &run, PassProgress *progress, char (&b
     return false;
   }
   if (run.previous[0] != '\0')
-    DeleteFileA(run.previous);
+    DeleteAtPlace(run.previous);
   if (FinishJournal(progress) == 0)
     return true;
   // Name the first backup still there.
@@ -158,10 +152,11 @@ static bool CompleteRun(const RecordedRun &run, PassProgress *progress, char (&b
 
 // Undoes the run; its list's temporary file goes too, and the old list comes
 // back from its copy when an in-place rewrite was cut short.
-static bool UndoRun(const RecordedRun &run, PassProgress *progress, char (&blocker)[kPathBytes]) {
+static bool UndoRun(const RecordedRun &run, PassProgress *progress, char (&blocker)[kPathBytes],
+                    char (&kept)[kPathBytes]) {
   RollbackReport report;
   RollBackJournal(progress, kRollbackRecord, &report);
-  if (run.temporary[0] != '\0' && !DeleteFileA(run.temporary) && MayExist(run.temporary))
+  if (run.temporary[0] != '\0' && !DeleteAtPlace(run.temporary))
     ++report.failures;
   char list[kPathBytes] = "";
   if (run.previous[0] != '\0' && MayExist(run.previous) &&
@@ -171,6 +166,8 @@ static bool UndoRun(const RecordedRun &run, PassProgress *progress, char (&block
     if (report.first_unrestored[0] == '\0')
       CopyText(report.first_unrestored, sizeof report.first_unrestored, list);
   }
+  if (report.first_kept[0] != '\0')
+    CopyText(kept, sizeof kept, report.first_kept);
   if (report.failures == 0)
     return true;
   // A backup that could not be put back names its file; otherwise the file in the way.
@@ -194,9 +191,9 @@ static int Tell(const char *message_template, const char *path, UINT flags) {
 // Settles the run the record names under the rollback wait window. The
 // window's cancel question can't stop a settling; its answer must not reach
 // the install that follows either.
-static bool Settle(HINSTANCE instance, const RecordedRun &run, char (&blocker)[kPathBytes]) {
+static bool Settle(HINSTANCE instance, const RecordedRun &run, char (&blocker)[kPathBytes], char (&kept)[kPathBytes]) {
   bool settled = RunUnderWaitWindow(instance, IDD_ROLLBACK_WAIT, [&](PassProgress *progress) {
-    return run.committed ? CompleteRun(run, progress, blocker) : UndoRun(run, progress, blocker);
+    return run.committed ? CompleteRun(run, progress, blocker) : UndoRun(run, progress, blocker, kept);
   });
   InstallStatus = kStatusRunning;
   CancelQuestionOpen = 0;
@@ -217,8 +214,8 @@ static RecoveryOutcome SettleRecordedRun(HINSTANCE instance, const RecordedRun &
   if (anything && Tell(run.committed ? kCompleteQuestionTemplate : kUndoQuestionTemplate, DataDirectory,
                        MB_YESNO | MB_ICONQUESTION) != IDYES)
     return kRecoveryFailed;
-  char blocker[kPathBytes] = "";
-  if (anything && !Settle(instance, run, blocker)) {
+  char blocker[kPathBytes] = "", kept[kPathBytes] = "";
+  if (anything && !Settle(instance, run, blocker, kept)) {
     // Only what is left stays in the record.
     if (!run.committed && ReopenRunRecord(DataDirectory, state, run.temporary, run.previous) == 0) {
       RecordWhatIsLeft();
@@ -227,14 +224,51 @@ static RecoveryOutcome SettleRecordedRun(HINSTANCE instance, const RecordedRun &
     Tell(run.committed ? kNotCompletedTemplate : kNotUndoneTemplate, blocker, MB_ICONWARNING);
     return kRecoveryFailed;
   }
-  if (state.has_header)
-    NoteRunStanding(state.run_id, kRunSettled);
+  // What the settling did goes to the disk before its run is noted as
+  // settled: a cut before then must find the record still in force.
+  FlushJournalFolders(DataDirectory);
+  NoteRunStanding(state.run_id, kRunSettled);
   RemoveRunRecordFile(record_path);
   // The record's removal on the disk before the box: a cut after it must
   // not settle the run again.
   FlushFolder(DataDirectory);
-  ShowMessage(nullptr, run.committed ? kCompletedMessage : kRolledBackMessage, MB_ICONINFORMATION);
+  char message[kDetailBytes];
+  CopyText(message, sizeof message, run.committed ? kCompletedMessage : kRolledBackMessage);
+  if (kept[0] != '\0') {
+    char line[kDetailBytes];
+    FormatText(line, sizeof line, kKeptLine, kept);
+    AppendText(message, sizeof message, line);
+  }
+  ShowMessage(nullptr, message, MB_ICONINFORMATION);
   return run.committed ? kRecoveredCompleted : kRecoveredRolledBack;
+}
+
+// Whether a name ending in the backup suffix lies in folder or below it
+// (links not followed): what a run leaves until it has settled.
+static bool AnyBackupBelow(const char *folder, int depth) {
+  char pattern[kPathBytes];
+  if (depth > 32 || JoinPath(pattern, sizeof pattern, folder, "*") != 0)
+    return false;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE)
+    return false;
+  bool any = false;
+  do {
+    const char *name = found.cFileName;
+    size_t length = std::strlen(name);
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+      continue;
+    if (length > kBackupSuffixBytes && std::strcmp(name + length - kBackupSuffixBytes, kBackupSuffix) == 0) {
+      any = true;
+    } else if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+               !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      char inner[kPathBytes];
+      any = JoinPath(inner, sizeof inner, folder, name) == 0 && AnyBackupBelow(inner, depth + 1);
+    }
+  } while (!any && FindNextFileA(search, &found));
+  FindClose(search);
+  return any;
 }
 
 RecoveryOutcome RecoverInterruptedRun(HINSTANCE instance) {
@@ -248,8 +282,8 @@ RecoveryOutcome RecoverInterruptedRun(HINSTANCE instance) {
   RecordReading reading = ReadRunRecordFile(record_path, TakeRecord, &run, &state);
   if (reading == kRecordAbsent)
     return kNothingToRecover;
-  if (reading == kRecordUnreadable) {
-    Tell(kUnreadableTemplate, record_path, MB_ICONWARNING);
+  if (reading == kRecordUnreadable || reading == kRecordNotPlain) {
+    Tell(reading == kRecordNotPlain ? kNotPlainTemplate : kUnreadableTemplate, record_path, MB_ICONWARNING);
     return kRecoveryFailed;
   }
   RunStanding standing = state.has_header ? RunStandingOf(state.run_id) : kRunNotNoted;
@@ -258,10 +292,26 @@ RecoveryOutcome RecoverInterruptedRun(HINSTANCE instance) {
     Tell(kRefusedTemplate, record_path, MB_ICONWARNING);
     return kNothingToRecover;
   }
+  if (standing == kRunSettled) {
+    // A record that outlived its settled run is never obeyed again.
+    RemoveRunRecordFile(record_path);
+    return kNothingToRecover;
+  }
+  if (!state.has_header || !state.plan_whole) {
+    // The plan is on the disk before the run's first change: a record
+    // without it whole was cut while the plan was written, and the run
+    // changed nothing; unless backups lie in the folder, when it was cut
+    // afterwards and can't be taken at its word.
+    if (AnyBackupBelow(DataDirectory, 0)) {
+      Tell(kCutTemplate, record_path, MB_ICONWARNING);
+      return kNothingToRecover;
+    }
+    RemoveRunRecordFile(record_path);
+    return kNothingToRecover;
+  }
   bool anything = JournalCount() > 0 || run.temporary[0] != '\0' || run.previous[0] != '\0';
-  if (standing == kRunSettled || (state.has_header && !anything)) {
-    // A record that outlived its settled run is never obeyed again; one
-    // whose run changed nothing needs no word.
+  if (!anything) {
+    // A run that changed nothing needs no word.
     RemoveRunRecordFile(record_path);
     return kNothingToRecover;
   }

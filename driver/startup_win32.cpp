@@ -7,6 +7,7 @@
 
 #include "archive/loader_win32.h"
 #include "driver/recovery_win32.h"
+#include "common/confined_win32.h"
 #include "common/cp932.h"
 #include "common/failure_messages.h"
 #include "common/file_names.h"
@@ -109,6 +110,7 @@ static void FindSourceFolder() {
 }
 
 StartupResult RunStartup() {
+  TrustNoRedirection();
   if (IsMutexPresent(kGameMutexName))
     return kStartupQuit;
   if (IsMutexPresent(kInstanceMutexName))

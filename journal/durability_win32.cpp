@@ -3,8 +3,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "common/cp932.h"
 #include "common/file_look_win32.h"
@@ -161,6 +164,23 @@ bool FlushFolder(const char *folder) {
   OwnedHandle handle(CreateFileA(folder, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   return handle.valid() && FlushFileBuffers(handle.get());
+}
+
+void FlushJournalFolders(const char *root) {
+  std::vector<std::string> folders;
+  for (int32_t i = 0; i < JournalCount(); ++i) {
+    const char *path = JournalAt(i).path;
+    long separator = FindLastSeparator(path);
+    if (separator > 0)
+      folders.emplace_back(path, static_cast<size_t>(separator));
+  }
+  std::sort(folders.begin(), folders.end());
+  folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+  for (const std::string &folder : folders) {
+    if (folder != root)
+      FlushFolder(folder.c_str());
+  }
+  FlushFolder(root);
 }
 
 bool FlushFolderOf(const char *path) {

@@ -43,6 +43,11 @@ bool TakePlannedListTemporary(const char *folder, char *dest, size_t capacity);
 // each. 0, or -1 with the path of the file that could not be flushed.
 int FlushJournalFiles(PassProgress *progress, char *failed, size_t capacity);
 
+// Flushes root and every folder that holds a path of the journal: what a
+// rollback, a finishing or a settling did there goes to the disk before the
+// run is noted as settled.
+void FlushJournalFolders(const char *root);
+
 // Puts the folder's entries (creations, renames, deletions in it) on the
 // disk. Best effort: false when the system would not.
 bool FlushFolder(const char *folder);

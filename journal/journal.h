@@ -4,12 +4,15 @@
 #include <cstddef>
 #include <cstdint>
 
-enum { kJournalReplaced = 1, kJournalCreated = 2 };
+// kJournalMaybeCreated: only when settling a run record, a file the run was
+// about to create with no record that the create succeeded: it may be the
+// run's (a cut kept the create and lost its record) or the player's.
+enum { kJournalReplaced = 1, kJournalCreated = 2, kJournalMaybeCreated = 3 };
 
 struct JournalRecord {
   char kind[2];   // "F" or "D"
   char *path;     // heap copy, owned by the record
-  int32_t action; // kJournalReplaced or kJournalCreated
+  int32_t action; // kJournalReplaced, kJournalCreated or kJournalMaybeCreated
 };
 
 // Appends a record with a copy of path. 0, or -1 when no memory is left for

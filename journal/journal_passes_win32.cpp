@@ -3,6 +3,9 @@
 
 #include <windows.h>
 
+#include <cstring>
+
+#include "common/confined_win32.h"
 #include "common/file_look_win32.h"
 #include "common/text.h"
 #include "journal/journal.h"
@@ -12,8 +15,8 @@ static bool IsFileRecord(const JournalRecord &record, int32_t action) {
 }
 
 // Deleting a file that is not there leaves things as wanted; one that could
-// not be looked at may still be there.
-static bool DeleteIfPresent(const char *path) { return DeleteFileA(path) || LookForFile(path) == kFileAbsent; }
+// not be looked at may still be there, and one behind a link is not ours.
+static bool DeleteIfPresent(const char *path) { return DeleteAtPlace(path); }
 
 static void NoteUnrestored(RollbackReport *report, const char *path, bool created) {
   if (report->first_unrestored[0] != '\0')
@@ -32,13 +35,18 @@ static void RestoreReplacedFile(const char *path, RollbackMode mode, RollbackRep
     NoteUnrestored(report, path, false);
     return;
   }
-  FileLook look = LookForFile(backup);
-  if (look == kFileUnknown) {
+  PlaceLook look = LookAtPlace(backup);
+  if (look == kPlaceUnknown) {
     ++report->failures;
     ++report->backups_left;
     return;
   }
-  if (look == kFileAbsent) {
+  if (look == kPlaceLinked) {
+    ++report->failures;
+    NoteUnrestored(report, path, false);
+    return;
+  }
+  if (look == kPlaceAbsent) {
     if (mode == kRollbackRun) {
       ++report->failures;
       NoteUnrestored(report, path, false);
@@ -47,9 +55,37 @@ static void RestoreReplacedFile(const char *path, RollbackMode mode, RollbackRep
   }
   if (!DeleteIfPresent(path))
     ++report->failures;
-  if (!MoveFileA(backup, path)) {
+  if (!MoveAtPlace(backup, path)) {
     ++report->failures;
     ++report->backups_left;
+  }
+}
+
+// Whether a record after i says the run found the file there and replaced it.
+static bool ReplacedLater(int32_t i) {
+  for (int32_t later = i + 1; later < JournalCount(); ++later) {
+    if (IsFileRecord(JournalAt(later), kJournalReplaced) && std::strcmp(JournalAt(later).path, JournalAt(i).path) == 0)
+      return true;
+  }
+  return false;
+}
+
+// A file the run was about to create, with no record that it did: an empty
+// one is the run's create cut short and goes; one with bytes is the player's
+// (it appeared during the run or after it) and stays.
+static void SettleMaybeCreated(int32_t i, RollbackReport *report) {
+  const char *path = JournalAt(i).path;
+  WIN32_FILE_ATTRIBUTE_DATA status;
+  if (LookAtPlace(path) != kPlacePlain || !GetFileAttributesExA(path, GetFileExInfoStandard, &status) ||
+      (status.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return;
+  if (status.nFileSizeHigh == 0 && status.nFileSizeLow == 0) {
+    if (!DeleteIfPresent(path)) {
+      ++report->failures;
+      NoteUnrestored(report, path, true);
+    }
+  } else if (report->first_kept[0] == '\0' && !ReplacedLater(i)) {
+    CopyText(report->first_kept, sizeof report->first_kept, path);
   }
 }
 
@@ -63,10 +99,12 @@ int32_t RollBackJournal(PassProgress *progress, RollbackMode mode, RollbackRepor
     } else if (IsFileRecord(record, kJournalCreated) && !DeleteIfPresent(record.path)) {
       ++report->failures;
       NoteUnrestored(report, record.path, true);
+    } else if (IsFileRecord(record, kJournalMaybeCreated)) {
+      SettleMaybeCreated(i, report);
     } else if (record.kind[0] == 'D' && mode == kRollbackRecord) {
       // Settling leaves the folder exactly as before the run, so that the
       // next run creates (and lists) the folder again. Only an empty one goes.
-      RemoveDirectoryA(record.path);
+      RemoveFolderAtPlace(record.path);
     }
   }
   return report->failures;
@@ -78,7 +116,8 @@ static bool DeleteBackup(const char *backup) {
   if (DeleteIfPresent(backup))
     return true;
   DWORD attributes = GetFileAttributesA(backup);
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY) ||
+      LookAtPlace(backup) != kPlacePlain)
     return false;
   return SetFileAttributesA(backup, attributes & ~FILE_ATTRIBUTE_READONLY) && DeleteFileA(backup);
 }

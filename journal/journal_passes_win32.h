@@ -21,14 +21,20 @@ struct RollbackReport {
   // or a replaced file whose backup is gone; empty when there is none.
   char first_unrestored[kPathBytes];
   bool first_is_created; // which of the two first_unrestored is
+  // A file the run was about to create that holds bytes, with no record
+  // that the run created it: the player's, kept (settling only).
+  char first_kept[kPathBytes];
 };
 
 // Undoes the file changes, newest record first, so that when two records
 // touch one file (a name given twice, or in two spellings) each is undone
 // over the state it left: created files are deleted, replaced files get their
 // old content (and attributes) back from the backup. Directories stay in a
-// run; the settling of a run record removes those it created once empty. Pumps
-// the progress (if any) before each record. Returns report->failures.
+// run; the settling of a run record removes those it created once empty. A
+// file the record names only as about to be created is removed only when it
+// is empty (the run's create, its bytes and its record lost to a power cut);
+// one with bytes stays. Nothing is done through a link. Pumps the progress
+// (if any) before each record. Returns report->failures.
 int32_t RollBackJournal(PassProgress *progress, RollbackMode mode, RollbackReport *report);
 
 // True when the journal holds a replaced file, whose backup finishing deletes.

@@ -4,11 +4,15 @@
 #include <cstring>
 #include <vector>
 
-const char kRunRecordMagic[] = "UPDRUN2\n";
+#include "common/cp932.h"
+#include "common/name_fold.h"
+
+const char kRunRecordMagic[] = "UPDRUN3\n";
 
 static bool IsKnownKind(char kind) {
   switch (kind) {
   case kRecordDirectory:
+  case kRecordCreating:
   case kRecordCreated:
   case kRecordReplacing:
   case kRecordListTemp:
@@ -17,21 +21,49 @@ static bool IsKnownKind(char kind) {
   case kRecordPreviousList:
   case kRecordBatchStart:
   case kRecordBatchEnd:
+  case kRecordPlanEnd:
     return true;
   }
   return false;
 }
 
 static bool KindNeedsPath(char kind) {
-  return kind != kRecordAbandon && kind != kRecordBatchStart && kind != kRecordBatchEnd;
+  return kind != kRecordAbandon && kind != kRecordBatchStart && kind != kRecordBatchEnd && kind != kRecordPlanEnd;
 }
 
-void EncodeRunRecordHeader(const unsigned char run_id[kRunIdBytes], const RecordSeal &seal,
+std::string NormalFolderForm(const char *folder) {
+  std::string normal;
+  bool after_separator = false;
+  for (size_t i = 0; folder[i] != '\0'; ++i) {
+    if (IsLeadByte932(static_cast<unsigned char>(folder[i])) && folder[i + 1] != '\0') {
+      normal.append(folder + i, 2); // a trail byte 0x5C is no separator
+      ++i;
+      after_separator = false;
+    } else if (folder[i] != '\\' || !after_separator) {
+      normal += folder[i];
+      after_separator = folder[i] == '\\';
+    }
+  }
+  // A separator at the end is no part of the folder's name.
+  if (after_separator && normal.size() > 1)
+    normal.pop_back();
+  return FoldNameCase(normal.c_str());
+}
+
+// The header's tag: over its magic and run id, and the folder's normal form.
+static void HeaderTag(const unsigned char *header, const char *folder, const RecordSeal &seal,
+                      unsigned char tag[kRecordTagBytes]) {
+  std::string bound(reinterpret_cast<const char *>(header), kRunRecordMagicBytes + kRunIdBytes);
+  bound += NormalFolderForm(folder);
+  unsigned char zero[kRecordTagBytes] = {};
+  seal.tag(seal.context, zero, reinterpret_cast<const unsigned char *>(bound.data()), bound.size(), tag);
+}
+
+void EncodeRunRecordHeader(const unsigned char run_id[kRunIdBytes], const char *folder, const RecordSeal &seal,
                            unsigned char out[kRunRecordHeaderBytes], unsigned char chain[kRecordTagBytes]) {
   std::memcpy(out, kRunRecordMagic, kRunRecordMagicBytes);
   std::memcpy(out + kRunRecordMagicBytes, run_id, kRunIdBytes);
-  unsigned char zero[kRecordTagBytes] = {};
-  seal.tag(seal.context, zero, out, kRunRecordMagicBytes + kRunIdBytes, chain);
+  HeaderTag(out, folder, seal, chain);
   std::memcpy(out + kRunRecordMagicBytes + kRunIdBytes, chain, kRecordTagBytes);
 }
 
@@ -55,28 +87,35 @@ struct RecordSpan {
   size_t length; // of the path
 };
 
-bool TagHolds(const RecordSeal *seal, const unsigned char *chain, const unsigned char *bytes, size_t count,
-              const unsigned char *tag) {
-  if (seal == nullptr)
-    return true;
-  unsigned char expected[kRecordTagBytes];
-  seal->tag(seal->context, chain, bytes, count, expected);
-  // Every byte compared, so that the time taken says nothing of where a
-  // forged tag first differs.
+// Every byte compared, so that the time taken says nothing of where a
+// forged tag first differs.
+bool SameTag(const unsigned char *expected, const unsigned char *tag) {
   unsigned char differs = 0;
   for (size_t i = 0; i < kRecordTagBytes; ++i)
     differs |= static_cast<unsigned char>(expected[i] ^ tag[i]);
   return differs == 0;
 }
 
+bool TagHolds(const RecordSeal *seal, const unsigned char *chain, const unsigned char *bytes, size_t count,
+              const unsigned char *tag) {
+  if (seal == nullptr)
+    return true;
+  unsigned char expected[kRecordTagBytes];
+  seal->tag(seal->context, chain, bytes, count, expected);
+  return SameTag(expected, tag);
+}
+
 // The header's run and chain in state, once its magic and tag hold.
-bool ReadHeader(const unsigned char *bytes, const RecordSeal *seal, RunRecordState *state) {
+bool ReadHeader(const unsigned char *bytes, const char *folder, const RecordSeal *seal, RunRecordState *state) {
   if (std::memcmp(bytes, kRunRecordMagic, kRunRecordMagicBytes) != 0)
     return false;
   const unsigned char *header_tag = bytes + kRunRecordMagicBytes + kRunIdBytes;
-  unsigned char zero[kRecordTagBytes] = {};
-  if (!TagHolds(seal, zero, bytes, kRunRecordMagicBytes + kRunIdBytes, header_tag))
-    return false;
+  if (seal != nullptr) {
+    unsigned char expected[kRecordTagBytes];
+    HeaderTag(bytes, folder, *seal, expected);
+    if (!SameTag(expected, header_tag))
+      return false;
+  }
   state->has_header = true;
   std::memcpy(state->run_id, bytes + kRunRecordMagicBytes, kRunIdBytes);
   std::memcpy(state->chain, header_tag, kRecordTagBytes);
@@ -101,6 +140,9 @@ bool CollectSpans(const unsigned char *bytes, size_t size, const RecordSeal *sea
     if (!IsKnownKind(span.kind) || (KindNeedsPath(span.kind) && span.length == 0))
       return false;
     spans->push_back(span);
+    // A complete batch names all that was left, as the plan named all to come.
+    if (span.kind == kRecordPlanEnd || span.kind == kRecordBatchEnd)
+      state->plan_whole = true;
     std::memcpy(state->chain, bytes + end, kRecordTagBytes);
     cursor = end + kRecordTagBytes;
     state->sealed_end = cursor;
@@ -126,7 +168,7 @@ int VisitInForce(const unsigned char *bytes, const std::vector<RecordSpan> &span
     last = static_cast<size_t>(open_batch);
   for (size_t i = first; i < last; ++i) {
     const RecordSpan &span = spans[i];
-    if (span.kind == kRecordBatchStart || span.kind == kRecordBatchEnd)
+    if (span.kind == kRecordBatchStart || span.kind == kRecordBatchEnd || span.kind == kRecordPlanEnd)
       continue;
     if (visit(context, span.kind, reinterpret_cast<const char *>(bytes + span.path), span.length) != 0)
       return -1;
@@ -136,8 +178,8 @@ int VisitInForce(const unsigned char *bytes, const std::vector<RecordSpan> &span
 
 } // namespace
 
-int ReadRunRecord(const unsigned char *bytes, size_t size, const RecordSeal *seal, RunRecordVisitor visit,
-                  void *context, RunRecordState *state) {
+int ReadRunRecord(const unsigned char *bytes, size_t size, const char *folder, const RecordSeal *seal,
+                  RunRecordVisitor visit, void *context, RunRecordState *state) {
   *state = RunRecordState{};
   // A header cut short by a kill (even an empty file): the run had changed
   // nothing yet, since the header is written before the first change.
@@ -146,7 +188,7 @@ int ReadRunRecord(const unsigned char *bytes, size_t size, const RecordSeal *sea
     return std::memcmp(bytes, kRunRecordMagic, magic) == 0 ? 0 : -1;
   }
   std::vector<RecordSpan> spans;
-  if (!ReadHeader(bytes, seal, state) || !CollectSpans(bytes, size, seal, state, &spans))
+  if (!ReadHeader(bytes, folder, seal, state) || !CollectSpans(bytes, size, seal, state, &spans))
     return -1;
   return VisitInForce(bytes, spans, visit, context);
 }

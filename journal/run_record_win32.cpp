@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "common/confined_win32.h"
 #include "common/cp932.h"
 #include "common/file_look_win32.h"
 #include "common/limits.h"
@@ -46,17 +47,19 @@ static void EmptyRecord(HANDLE file) {
 }
 
 void RemoveRunRecordFile(const char *path) {
-  if (DeleteFileA(path))
+  // Only a plain file at its place: a link named like the record is no
+  // record, and a delete through it would reach its target.
+  if (LookAtPlace(path) != kPlacePlain || DeleteFileA(path))
     return;
   DWORD attributes = GetFileAttributesA(path);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
       SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY) && DeleteFileA(path))
     return;
   // Held by another program that lets it be written, not removed.
-  OwnedHandle file(
-      CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  OwnedHandle file(OpenFileAtPlace(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE));
   LARGE_INTEGER size;
-  if (file.valid() && GetFileSizeEx(file.get(), &size) && size.QuadPart > kRunRecordHeaderBytes)
+  if (file.valid() && IsHandleAtPlaceAlone(file.get(), path) && GetFileSizeEx(file.get(), &size) &&
+      size.QuadPart > kRunRecordHeaderBytes)
     EmptyRecord(file.get());
 }
 
@@ -72,14 +75,15 @@ int OpenRunRecord(const char *folder) {
       BuildRunRecordPath(sRunRecordPath, sizeof sRunRecordPath, folder) != 0 || !LoadRecordSeal(true, &sSeal) ||
       !NewRunId(sRunId))
     return -1;
-  // Whatever is there goes first, and the record is made new: a link put in
-  // its place is removed, never written through.
+  // Whatever file is there goes first, and the record is made new: a link
+  // in its place is neither followed nor written through, and the create
+  // fails on it.
   RemoveRunRecordFile(sRunRecordPath);
-  sRunRecordFile = CreateFileA(sRunRecordPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
+  sRunRecordFile = CreateFileAtPlace(sRunRecordPath, GENERIC_WRITE, FILE_SHARE_READ);
   if (sRunRecordFile == INVALID_HANDLE_VALUE)
     return -1;
   unsigned char header[kRunRecordHeaderBytes];
-  EncodeRunRecordHeader(sRunId, sSeal, header, sChain);
+  EncodeRunRecordHeader(sRunId, folder, sSeal, header, sChain);
   if (!WriteAllTo(sRunRecordFile, header, sizeof header)) {
     CloseRunRecord(true);
     return -1;
@@ -121,6 +125,12 @@ int AppendRunRecord(char kind, const char *path) {
   return AppendRecord(kind, relative);
 }
 
+int RecordPlanWhole() {
+  if (sRunRecordFile == INVALID_HANDLE_VALUE)
+    return 0;
+  return AppendRecord(kRecordPlanEnd, "");
+}
+
 int FlushRunRecord() {
   if (sRunRecordFile == INVALID_HANDLE_VALUE)
     return 0;
@@ -147,6 +157,8 @@ static char KindLeft(const JournalRecord &record) {
     return MayExist(record.path) ? kRecordDirectory : 0;
   if (record.action == kJournalCreated)
     return MayExist(record.path) ? kRecordCreated : 0;
+  if (record.action == kJournalMaybeCreated)
+    return MayExist(record.path) ? kRecordCreating : 0;
   char backup[kPathBytes];
   return BuildBackupPath(backup, sizeof backup, record.path) == 0 && MayExist(backup) ? kRecordReplacing : 0;
 }
@@ -173,7 +185,10 @@ void CloseRunRecord(bool settled) {
     return;
   if (settled) {
     // From here the file is never obeyed, whatever becomes of it: emptied of
-    // its records on the disk, and its run noted as settled.
+    // its records on the disk, and its run noted as settled; but only once
+    // what the settling did is on the disk, or a cut would keep half of it
+    // with a record that no longer says so.
+    FlushJournalFolders(sRunRecordFolder);
     EmptyRecord(sRunRecordFile);
     NoteRunStanding(sRunId, kRunSettled);
   }
@@ -201,26 +216,43 @@ RecordReading ReadRunRecordFile(const char *path, RunRecordVisitor visit, void *
   *state = RunRecordState{};
   // Nothing there (nor the folder): no record. A look that failed is no
   // proof of that; the open tells (a share the look can't see into opens,
-  // or is not found).
-  if (LookForFile(path) == kFileAbsent)
+  // or is not found). A folder or a link there is no record of ours: the
+  // program writes its record only as a plain file.
+  switch (LookAtPlace(path)) {
+  case kPlaceAbsent:
     return kRecordAbsent;
-  OwnedHandle file(
-      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!file.valid())
-    return MeansNotFound(GetLastError()) ? kRecordAbsent : kRecordUnreadable;
+  case kPlaceLinked:
+    return kRecordNotPlain;
+  default:
+    break;
+  }
+  if (PathIsFolder(path))
+    return kRecordNotPlain;
+  OwnedHandle file(OpenFileAtPlace(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE));
+  if (!file.valid()) {
+    DWORD error = GetLastError();
+    return MeansNotFound(error)                ? kRecordAbsent
+           : LookAtPlace(path) == kPlaceLinked ? kRecordNotPlain
+                                               : kRecordUnreadable;
+  }
   MallocPtr<unsigned char> bytes;
   DWORD got = 0;
   if (!ReadRecordBytes(file.get(), &bytes, &got))
     return kRecordUnreadable;
   file.Close();
+  char folder[kPathBytes];
+  long separator = FindLastSeparator(path);
+  if (separator < 0 || CopyText(folder, sizeof folder, path) != 0)
+    return kRecordNotOurs;
+  folder[separator] = '\0';
   // A machine without a key has sealed nothing; an empty or cut header
   // holds no records and needs none.
   RecordSeal seal;
   bool sealed = LoadRecordSeal(false, &seal);
   if (!sealed && got >= kRunRecordHeaderBytes)
     return kRecordNotOurs;
-  return ReadRunRecord(bytes.get(), got, sealed ? &seal : nullptr, visit, context, state) == 0 ? kRecordRead
-                                                                                               : kRecordNotOurs;
+  return ReadRunRecord(bytes.get(), got, folder, sealed ? &seal : nullptr, visit, context, state) == 0 ? kRecordRead
+                                                                                                       : kRecordNotOurs;
 }
 
 int ReopenRunRecord(const char *folder, const RunRecordState &state, const char *temporary, const char *previous) {
@@ -233,9 +265,13 @@ int ReopenRunRecord(const char *folder, const RunRecordState &state, const char 
   CopyText(sPreviousList, sizeof sPreviousList, previous);
   std::memcpy(sRunId, state.run_id, sizeof sRunId);
   std::memcpy(sChain, state.chain, sizeof sChain);
-  sRunRecordFile = CreateFileA(sRunRecordPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  sRunRecordFile = OpenFileAtPlace(sRunRecordPath, GENERIC_WRITE, FILE_SHARE_READ);
   if (sRunRecordFile == INVALID_HANDLE_VALUE)
     return -1;
+  if (!IsHandleAtPlaceAlone(sRunRecordFile, sRunRecordPath)) {
+    CloseRunRecord(false);
+    return -1;
+  }
   LONG high = 0;
   if (SetFilePointer(sRunRecordFile, static_cast<LONG>(state.sealed_end), &high, FILE_BEGIN) ==
           INVALID_SET_FILE_POINTER ||

@@ -29,6 +29,9 @@ int AppendRunRecord(char kind, const char *path);
 // never completed.
 int RecordCommit(const char *temporary);
 
+// Marks the plan whole: every change the run will make is named before it.
+int RecordPlanWhole();
+
 // Puts what was appended so far on the disk. 0, or -1.
 int FlushRunRecord();
 int RecordAbandon();
@@ -48,7 +51,8 @@ enum RecordReading {
   kRecordAbsent,     // no record file
   kRecordRead,       // read; its records went to the visitor
   kRecordUnreadable, // there but can't be opened or read (another program holds it)
-  kRecordNotOurs,    // not sealed with this machine's key: not acted on
+  kRecordNotOurs,    // not sealed with this machine's key for this folder: not acted on
+  kRecordNotPlain,   // a folder or a link stands at the record's name: no record, never followed
 };
 
 // Reads the record file at path and hands each record in force to visit;

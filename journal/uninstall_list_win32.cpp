@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "common/confined_win32.h"
 #include "common/failure_messages.h"
 #include "common/owned.h"
 #include "common/owned_win32.h"
@@ -59,8 +60,8 @@ int ReadUninstallFile(const char *path) {
   MallocPtr<char> buffer = MallocArray<char>(static_cast<size_t>(size) + 1);
   if (!buffer)
     return -1;
-  OwnedHandle file(
-      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  // Only the plain file at its place: a link named uinst.dat is never followed.
+  OwnedHandle file(OpenFileAtPlace(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE));
   if (!file.valid() || !ReadWhole(file.get(), buffer.get(), size))
     return -1;
   file.Close();
@@ -122,8 +123,7 @@ static int AddCreatedPaths() {
 // missing file is no obstacle (the rewrite creates it): existing then holds
 // no handle.
 static bool OpenForRewrite(const char *path, OwnedHandle *existing) {
-  HANDLE file =
-      CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = OpenFileAtPlace(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
   bool missing = file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND;
   existing->Reset(file);
   return existing->valid() || missing;
@@ -137,7 +137,7 @@ static bool OpenForRewrite(const char *path, OwnedHandle *existing) {
 static HANDLE CreateListFileBeside(char kind, char path[kPathBytes]) {
   // The temporary file's name the run's plan chose is in the record already.
   if (kind == kRecordListTemp && TakePlannedListTemporary(TARGETDIR, path, kPathBytes)) {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    HANDLE file = CreateFileAtPlace(path, GENERIC_WRITE, 0);
     if (file != INVALID_HANDLE_VALUE)
       return file;
   }
@@ -147,7 +147,7 @@ static HANDLE CreateListFileBeside(char kind, char path[kPathBytes]) {
     // On the disk before the file: a power cut must not keep the file alone.
     if (RecordChange(kind, path) != 0)
       return INVALID_HANDLE_VALUE;
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    HANDLE file = CreateFileAtPlace(path, GENERIC_WRITE, 0);
     if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
       return file;
   }
@@ -163,16 +163,16 @@ static bool WriteTemporary(TemporaryFile *file) {
 
 // Copies the complete temporary file over the list in place and flushes it:
 // the way left when another program holds the list open without letting it
-// be replaced (but letting it be written).
+// be replaced (but letting it be written). Never into a file that is not the
+// list itself alone: a link, or a second name of another file, would carry
+// the write outside the game folder.
 static bool RewriteInPlace(const char *temporary, const char *path) {
   // The source may be the list itself, held by that other program.
-  OwnedHandle source(
-      CreateFileA(temporary, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  OwnedHandle source(OpenFileAtPlace(temporary, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE));
   if (!source.valid())
     return false;
-  OwnedHandle list(
-      CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-  bool ok = list.valid();
+  OwnedHandle list(OpenFileAtPlace(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE));
+  bool ok = list.valid() && IsHandleAtPlaceAlone(list.get(), path);
   for (DWORD got = 1; ok && got > 0;) {
     ok = ReadFile(source.get(), sWriteBuffer, sizeof sWriteBuffer, &got, nullptr) &&
          WriteAll(list.get(), sWriteBuffer, got);
@@ -204,7 +204,7 @@ static bool CopyListBeside(const char *path, char previous[kPathBytes]) {
 // The list at path from the file at source, by rename or, when another
 // program holds the list, in place; source is gone after success.
 static bool ReplaceList(const char *source, const char *path, DWORD kept) {
-  if (MoveFileExA(source, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (MoveAtPlace(source, path, true)) {
     if (kept != 0)
       SetFileAttributesA(path, GetFileAttributesA(path) | kept);
     return true;
@@ -212,8 +212,15 @@ static bool ReplaceList(const char *source, const char *path, DWORD kept) {
   DWORD error = GetLastError();
   if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) || !RewriteInPlace(source, path))
     return false;
-  DeleteFileA(source);
+  DeleteAtPlace(source);
   return true;
+}
+
+// Whether the list is a plain file of its own, which a write in place
+// changes and nothing else.
+static bool IsListAlone(const char *path) {
+  OwnedHandle list(OpenFileAtPlace(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+  return list.valid() && IsHandleAtPlaceAlone(list.get(), path);
 }
 
 // The copy taken before an in-place rewrite that did not finish, until the
@@ -222,13 +229,13 @@ static char sPreviousList[kPathBytes];
 
 int PutListInPlace(const char *temporary, const char *path) {
   DWORD kept = KeptAttributesOf(path);
-  if (MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (MoveAtPlace(temporary, path, true)) {
     if (kept != 0)
       SetFileAttributesA(path, GetFileAttributesA(path) | kept);
     return 0;
   }
   DWORD error = GetLastError();
-  if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)
+  if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) || !IsListAlone(path))
     return -1;
   // In place, the old content is gone from the first byte written: a copy
   // of it, named in the run record, stays beside it until the list is whole.
@@ -236,8 +243,8 @@ int PutListInPlace(const char *temporary, const char *path) {
   if (!CopyListBeside(path, previous))
     return -1;
   if (RewriteInPlace(temporary, path)) {
-    DeleteFileA(temporary);
-    DeleteFileA(previous);
+    DeleteAtPlace(temporary);
+    DeleteAtPlace(previous);
     return 0;
   }
   CopyText(sPreviousList, sizeof sPreviousList, previous);
@@ -251,7 +258,7 @@ int RestorePreviousList() {
   char path[kPathBytes];
   if (BuildUninstallPath(path, sizeof path) != 0 || !RewriteInPlace(sPreviousList, path))
     return -1;
-  DeleteFileA(sPreviousList);
+  DeleteAtPlace(sPreviousList);
   sPreviousList[0] = '\0';
   return 0;
 }

@@ -14,6 +14,7 @@
 
 namespace {
 
+const char kNotUndonePrefix[] = "前回中断されたインストールを元に戻せませんでした。";
 const char kNotUndone[] =
     "前回中断されたインストールを元に戻せませんでした。\n\"%s\"を使用しているプログラムを終了してから"
     "、もう一度実行してください。";
@@ -29,6 +30,8 @@ uint64_t SizeOf(const std::string &path) {
     return 0;
   return static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
 }
+
+std::string BoxesUpToTheConfirmation(const GameInstall &game);
 
 struct Recovery : InstallRun {
   std::string Record() const { return Game("update.run"); }
@@ -115,17 +118,30 @@ TEST_F(Recovery, AKillAfterTheCommitPointIsCompletedByTheNextStart) {
   ExpectSettledBy(kCompleted, {{"a.bin", "new a"}, {"b.bin", "new b"}, {"uinst.dat", new_list}});
 }
 
-// A kill while the run record's header was being written leaves it empty
-// or cut inside the header: nothing had changed, and the next start goes on.
-TEST_F(Recovery, ARecordCutInsideItsHeaderHoldsNothingToUndo) {
-  for (const char *left : {"", "UPDR"}) {
-    SCOPED_TRACE(left);
-    install.AddGameWithList({{"a.bin", "old a"}});
-    install.MakePackage({{"a.bin", "new a"}});
-    auto before = install.Snapshot();
-    install.AddGameFile("update.run", left);
-    ExpectSettledBy(kRolledBack, before, false);
-    EXPECT_FALSE(FileExists(Record()));
+// A record cut short: inside its header (a kill while it was written, or
+// anything later) or before its plan's end. With no backup in the folder the
+// run had changed nothing, and the record goes without a word; beside a
+// backup it was cut after the run's changes, and is refused with a warning.
+TEST_F(Recovery, ARecordCutBeforeItsPlansEndIsNeverTakenAtItsWord) {
+  for (size_t cut : {0, 8, 30, 56, 85, 120}) {
+    for (bool backup : {false, true}) {
+      SCOPED_TRACE(std::to_string(cut) + (backup ? " beside a backup" : ""));
+      GameInstall game;
+      const std::string whole = SealedRecord({{'R', "a.bin"}, {'T', "uin1.tmp"}});
+      game.AddGameWithList({{"a.bin", "new a"}});
+      if (backup)
+        game.AddGameFile("a.bin_old", "old a");
+      game.MakePackage({{"b.bin", "b"}});
+      auto before = game.Snapshot();
+      std::string record = cut < 120
+                               ? whole.substr(0, cut)
+                               : whole.substr(0, kRunRecordHeaderBytes) + whole.substr(kRunRecordHeaderBytes + 34);
+      game.AddGameFile("update.run", record);
+      EXPECT_EQ(backup ? WithPath(kRecordCut, game.Game("update.run")) : "", BoxesUpToTheConfirmation(game));
+      auto after = game.Snapshot();
+      EXPECT_EQ(backup, after.erase("update.run") == 1); // refused records stay, for the next run to replace
+      EXPECT_EQ(before, after);
+    }
   }
 }
 
@@ -357,6 +373,139 @@ TEST(ForgedRecords, ChangeNothingInsideOrOutsideTheGameFolder) {
     EXPECT_EQ(" none", game_changes);
     EXPECT_EQ(" none", outside_changes);
   }
+}
+
+// Links below the data directory, made on the Linux side (under Wine a link
+// to a folder shows the reparse bit, one to a file does not): no run, no
+// settling and no save of the list acts through one. Nothing outside changes.
+TEST(Links, AreNeverActedThrough) {
+  struct Row {
+    const char *what;
+    std::function<void(GameInstall &, const std::string &outside)> make;
+    std::function<bool(GameInstall &)> said_as_expected; // what the program said, started and confirmed
+  };
+  auto ln = [](const std::string &options, const std::string &target, const std::string &link) {
+    ASSERT_EQ(0, RunUnixCommand("ln " + options + " '" + UnixPathOf(target) + "' '" + UnixPathOf(link) + "'"));
+  };
+  auto run = [](GameInstall &game) { return RunToTheEnd(game).text; };
+  auto start = [](GameInstall &game) { return BoxesUpToTheConfirmation(game); };
+  const std::vector<Row> rows = {
+      {"an entry's folder",
+       [&](GameInstall &g, auto &o) {
+         ln("-s", o, g.Game("sub"));
+         g.MakePackage({{"sub\\b.bin", "b"}, {"sub\\c.bin", "c"}});
+       },
+       [&](GameInstall &g) { return run(g) == kFailedWriting + WithPath(kCreateFailed, g.Game("sub\\b.bin")); }},
+      {"a replaced file",
+       [&](GameInstall &g, auto &o) {
+         ln("-s", o + "\\c.bin", g.Game("v.txt"));
+         g.MakePackage({{"v.txt", "v"}});
+       },
+       [&](GameInstall &g) { return run(g) == kFailedWriting + WithPath(kBackupFailed, g.Game("v.txt")); }},
+      {"update.run", [&](GameInstall &g, auto &o) { ln("-s", o + "\\c.bin", g.Game("update.run")); },
+       [&](GameInstall &g) { return start(g) == WithPath(kRecordNotAFile, g.Game("update.run")); }},
+      {"a folder named update.run",
+       [&](GameInstall &g, auto &) { CreateDirectoryA(g.Game("update.run").c_str(), nullptr); },
+       [&](GameInstall &g) { return start(g) == WithPath(kRecordNotAFile, g.Game("update.run")); }},
+      {"uinst.dat",
+       [&](GameInstall &g, auto &o) {
+         DeleteFileA(g.Game("uinst.dat").c_str());
+         ln("-s", o + "\\list", g.Game("uinst.dat"));
+       },
+       [&](GameInstall &g) { return run(g) == kListUnreadable; }},
+      {"uinst.dat, a second name of a file outside, held open",
+       [&](GameInstall &g, auto &o) {
+         DeleteFileA(g.Game("uinst.dat").c_str());
+         ln("", o + "\\list", g.Game("uinst.dat"));
+       },
+       [&](GameInstall &g) {
+         Process holder = StartFileHolder(g.Game("uinst.dat"));
+         bool refused = run(g) == kFailedWriting + WithPath(kCannotWrite, g.Game("uinst.dat"));
+         KillProcess(holder);
+         return refused;
+       }},
+      {"swapped in while the settling question is up",
+       [&](GameInstall &g, auto &o) {
+         g.AddGameFile("sub\\s.bin", "new s");
+         g.AddGameFile("sub\\t.bin", "new t");
+         g.AddGameFile("sub\\t.bin_old", "old t");
+         g.AddGameFile("update.run", SealedRecord({{'R', "sub\\t.bin"}, {'W', "sub\\s.bin"}, {'C', "sub\\s.bin"}}));
+       },
+       [&](GameInstall &g) {
+         Process process = StartUpdate(g);
+         HWND question = WaitForBox(process.pid);
+         MoveFileA(g.Game("sub").c_str(), g.Game("moved").c_str());
+         ln("-s", g.root.Join("outside"), g.Game("sub"));
+         PressButton(question, IDYES);
+         WaitForWindowGone(question, 10000);
+         std::string said = AnswerBox(process.pid).text;
+         ExpectExitsCleanly(process);
+         return said.rfind(kNotUndonePrefix, 0) == 0;
+       }},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    GameInstall game;
+    std::string outside = game.root.Join("outside");
+    CreateDirectoryA(outside.c_str(), nullptr);
+    for (const char *name : {"c.bin", "s.bin", "t.bin", "t.bin_old", "list"})
+      WriteBytes(outside + "\\" + name, std::string("outside ") + name);
+    game.AddGameWithList({{"a.bin", "old a"}});
+    row.make(game, outside);
+    if (!FileExists(game.program + "\\UPDATE.DAT"))
+      game.MakePackage({{"a.bin", "new a"}});
+    auto outside_before = TreeOf(outside);
+    EXPECT_TRUE(row.said_as_expected(game));
+    EXPECT_EQ(" none", Changes(outside_before, TreeOf(outside)));
+  }
+}
+
+// A file the player has at a name the run was to create, made during the
+// run (before or after the run came to it) or after the kill, is the
+// player's: settling keeps it and says so where the run never came to it.
+TEST_F(Recovery, AFileThePlayerMadeWhereTheRunWasToCreateOneStays) {
+  for (bool run_came_to_it : {false, true}) {
+    SCOPED_TRACE(run_came_to_it);
+    GameInstall game;
+    game.AddGameWithList({{"keep.txt", "kept"}});
+    game.MakePackage({{"a.bin", PatternBytes(24 << 20, 1)}, {"new.txt", "new"}, {"z.bin", PatternBytes(48 << 20, 2)}});
+    auto before = game.Snapshot();
+    Process process;
+    ASSERT_TRUE(StartAndPressStart(game, &process));
+    bool written = false;
+    for (DWORD begun = GetTickCount(); GetTickCount() - begun < 60000; Sleep(2)) {
+      if (!written && SizeOf(game.Game("a.bin")) > 0)
+        written = WriteBytes(game.Game("new.txt"), "the player's");
+      if (written && (!run_came_to_it || FileExists(game.Game("new.txt_old"))))
+        break;
+    }
+    KillProcess(process);
+    before["new.txt"] = "the player's";
+    std::string kept = run_came_to_it ? "" : WithPath(kKeptLine, game.Game("new.txt"));
+    EXPECT_EQ(WithPath(kUndoQuestion, game.game) + " / " + kRolledBack + kept, BoxesUpToTheConfirmation(game));
+    EXPECT_EQ(before, game.Snapshot());
+  }
+}
+
+// A record belongs to its folder: copied into another one it is refused
+// there and changes nothing, and the first folder's record still settles.
+TEST(GenuineRecords, CopiedIntoAnotherFolderAreRefusedThere) {
+  GameInstall first, second;
+  first.AddGameWithList({{"a.bin", "old a"}});
+  first.MakePackage({{"a.bin", "new a"}});
+  first.AddGameFile("new.txt", "new");
+  std::string record = SealedRecord({{'W', "new.txt"}, {'C', "new.txt"}}, false, nullptr, first.game);
+  first.AddGameFile("update.run", record);
+  second.AddGameWithList({{"new.txt", "the player's"}});
+  second.MakePackage({{"a.bin", "new a"}});
+  second.AddGameFile("update.run", record);
+  auto second_before = second.Snapshot();
+  SetDataDir(second.game);
+  EXPECT_EQ(WithPath(kRecordRefused, second.Game("update.run")), BoxesUpToTheConfirmation(second));
+  EXPECT_EQ(second_before, second.Snapshot());
+  SetDataDir(first.game);
+  EXPECT_EQ(WithPath(kUndoQuestion, first.game) + " / " + kRolledBack, BoxesUpToTheConfirmation(first));
+  EXPECT_FALSE(FileExists(first.Game("new.txt")));
 }
 
 // Genuine records still settle exactly, whatever the spelling of DataDir:

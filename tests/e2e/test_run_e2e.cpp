@@ -10,7 +10,6 @@
 namespace {
 
 const char kCancelled[] = "インストールを中止しました。";
-const char kListUnreadable[] = "uinst.datが読み込めませんでした。\nインストールを終了します。";
 
 // A sample game: an old file to be replaced, another left alone, and the
 // uninstall list naming them.

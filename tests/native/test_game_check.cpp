@@ -77,7 +77,7 @@ TEST(GameCheck, ReportsTheRecordOfAnInterruptedRun) {
   EXPECT_FALSE(folders.Check({{"a.bin", "a"}}).record_present);
   // Tags are not checked here: the key is the player's machine's.
   const std::string tag(kRecordTagBytes, 'x');
-  std::string record = kRunRecordMagic + std::string(kRunIdBytes, 'i') + tag;
+  std::string record = kRunRecordMagic + std::string(kRunIdBytes, 'i') + tag + 'L' + '\0' + tag;
   record += std::string("Ca.bin") + '\0' + tag + "Kuin1.tmp" + '\0' + tag;
   folders.Write("game/update.run", record);
   GameCheck check = folders.Check({{"a.bin", "a"}});

@@ -33,9 +33,11 @@ const RecordSeal kSeal = {TestTag, &kKey};
 const RecordSeal kOtherSeal = {TestTag, &kOtherKey};
 const unsigned char kRunId[kRunIdBytes] = {1, 2, 3};
 
+const char kFolder[] = "C:\\Games\\G";
+
 std::string Encode(const Records &records, const RecordSeal &seal = kSeal) {
   unsigned char header[kRunRecordHeaderBytes], chain[kRecordTagBytes];
-  EncodeRunRecordHeader(kRunId, seal, header, chain);
+  EncodeRunRecordHeader(kRunId, kFolder, seal, header, chain);
   std::string bytes(reinterpret_cast<char *>(header), sizeof header);
   for (const auto &record : records) {
     unsigned char out[300];
@@ -51,11 +53,15 @@ int Collect(void *context, char kind, const char *path, size_t length) {
   return 0;
 }
 
-int Decode(const std::string &bytes, Records *records, const RecordSeal *seal = &kSeal) {
+int Decode(const std::string &bytes, Records *records, const RecordSeal *seal = &kSeal, const char *folder = kFolder,
+           RunRecordState *state_out = nullptr) {
   RunRecordState state;
   records->clear();
-  return ReadRunRecord(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), seal, Collect, records,
-                       &state);
+  int result = ReadRunRecord(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), folder, seal, Collect,
+                             records, &state);
+  if (state_out)
+    *state_out = state;
+  return result;
 }
 
 const Records kRun = {{'D', "sub"},      {'C', "sub\\a.bin"}, {'R', "\x83\x5C.bin"},
@@ -94,8 +100,14 @@ TEST(RunRecord, WhatWasNotWrittenWithTheKeyIsRefusedOrEndsTheRecord) {
   Records decoded;
   // Another key, the old unsealed format, another magic: refused whole.
   for (const std::string &bytes :
-       {Encode(kRun, kOtherSeal), std::string("UPDRUN1\nCa.bin\0", 15), "UPDRUN3\n" + Encode(kRun).substr(8)})
+       {Encode(kRun, kOtherSeal), std::string("UPDRUN1\nCa.bin\0", 15), "UPDRUN2\n" + Encode(kRun).substr(8)})
     EXPECT_EQ(-1, Decode(bytes, &decoded));
+  // A record is its folder's: another spelling of it reads, another folder
+  // does not.
+  for (const char *folder : {"c:\\games\\g", "C:\\\\Games\\G\\", "C:\\Games\\G\\\\"})
+    EXPECT_EQ(0, Decode(Encode(kRun), &decoded, &kSeal, folder)) << folder;
+  for (const char *folder : {"C:\\Games\\H", "C:\\Games", "D:\\Games\\G", "C:\\Games\\G\\sub"})
+    EXPECT_EQ(-1, Decode(Encode(kRun), &decoded, &kSeal, folder)) << folder;
   // A record changed in the middle ends the record there: only those before
   // it stand, and nothing after it.
   std::string changed = Encode(kRun);
@@ -123,8 +135,20 @@ TEST(RunRecord, ACompleteBatchReplacesWhatCameBeforeIt) {
   ASSERT_EQ(0, Decode(Encode(with_batch), &decoded));
   EXPECT_EQ(run, decoded);
   with_batch.push_back({'E', ""});
-  ASSERT_EQ(0, Decode(Encode(with_batch), &decoded));
+  RunRecordState state;
+  ASSERT_EQ(0, Decode(Encode(with_batch), &decoded, &kSeal, kFolder, &state));
   EXPECT_EQ(left, decoded);
+  EXPECT_TRUE(state.plan_whole); // a complete batch names all that is left
+}
+
+TEST(RunRecord, IsWholeOnlyFromThePlansEndOn) {
+  const Records plan = {{'W', "a.bin"}, {'T', "uin1.tmp"}, {'L', ""}, {'C', "a.bin"}};
+  for (size_t kept = 0; kept <= plan.size(); ++kept) {
+    Records decoded;
+    RunRecordState state;
+    ASSERT_EQ(0, Decode(Encode(Records(plan.begin(), plan.begin() + kept)), &decoded, &kSeal, kFolder, &state));
+    EXPECT_EQ(kept >= 3, state.plan_whole) << kept;
+  }
 }
 
 } // namespace

@@ -22,6 +22,17 @@ inline constexpr char kRecordRefused[] =
     "前回中断されたインストールの記録\"%s\"は、このコンピューターでこのプログラムが書いたものでないか、"
     "ゲームのフォルダーの外やリンクを指しているため、無視しました。\nファイルは変更していません。"
     "名前の末尾に「_old」が付いたファイルが残っている場合は、手作業で元の名前に戻してください。";
+// A record cut short beside a backup, and something other than a file at
+// the record's name; %s its path. The line that names a file the settling kept.
+inline constexpr char kRecordCut[] =
+    "前回中断されたインストールの記録\"%s\"は途中で切れているため、無視しました。\nファイルは変更していません。"
+    "名前の末尾に「_old」が付いたファイルが残っている場合は、手作業で元の名前に戻してください。";
+inline constexpr char kRecordNotAFile[] =
+    "前回中断されたインストールの記録の場所\"%s\"に、フォルダーまたはリンクがあります。\n"
+    "これを削除するか名前を変えてから、もう一度実行してください。";
+inline constexpr char kKeptLine[] = "\n\"%s\"はこのインストールが作ったものと確かめられないため、残しました。";
+inline constexpr char kListUnreadable[] = "uinst.datが読み込めませんでした。\nインストールを終了します。";
+inline constexpr char kCannotWrite[] = "\"%s\"に書き込めません。";
 // The first line of the failure box; the failure's detail follows it.
 inline constexpr char kFailedWriting[] = "インストール中にエラーが発生しました。(書き込み中)\r\n";
 

@@ -21,16 +21,36 @@ inline const RecordSeal kOtherMachineSeal = {
     },
     nullptr};
 
+// The data directory the registry names now, the folder a record is for
+// unless a test says otherwise.
+inline std::string RegistryDataDir() {
+  char value[1024] = "";
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\TALVERA\\lumerant_qen", 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    DWORD size = sizeof value - 1;
+    RegQueryValueExA(key, "DataDir", nullptr, nullptr, reinterpret_cast<BYTE *>(value), &size);
+    RegCloseKey(key);
+  }
+  return value;
+}
+
 // A run record as this machine's update.exe writes it: sealed with the
-// machine's key (or with seal); with settled, its run noted as settled.
-inline std::string SealedRecord(const Records &records, bool settled = false, const RecordSeal *seal = nullptr) {
+// machine's key (or with seal) for folder (the registry's DataDir when
+// empty), its plan whole unless it names none; with settled, its run noted
+// as settled.
+inline std::string SealedRecord(const Records &records, bool settled = false, const RecordSeal *seal = nullptr,
+                                const std::string &folder = "") {
   RecordSeal machine;
   EXPECT_TRUE(LoadRecordSeal(true, &machine));
   unsigned char id[kRunIdBytes], header[kRunRecordHeaderBytes], chain[kRecordTagBytes];
   EXPECT_TRUE(NewRunId(id));
-  EncodeRunRecordHeader(id, seal ? *seal : machine, header, chain);
+  EncodeRunRecordHeader(id, folder.empty() ? RegistryDataDir().c_str() : folder.c_str(), seal ? *seal : machine, header,
+                        chain);
   std::string bytes(reinterpret_cast<char *>(header), sizeof header);
-  for (const auto &record : records) {
+  Records with_plan_end = records;
+  if (!records.empty())
+    with_plan_end.insert(with_plan_end.begin(), {'L', ""});
+  for (const auto &record : with_plan_end) {
     unsigned char out[300 + kRecordTagBytes];
     size_t length =
         EncodeRunRecord(record.first, record.second.c_str(), seal ? *seal : machine, chain, out, sizeof out);

@@ -329,6 +329,8 @@ void UndoRecordedRun(GameFolder &folder, const RecordedRun &run) {
       SetPresence(folder, name + kBackupSuffix, kAbsent);
       SetPresence(folder, name, kFile);
     } else if (change->first == kRecordCreated) {
+      // Only a file recorded as created is removed; one the run was only
+      // about to create stays (unless empty, which this check can't tell).
       SetPresence(folder, name, kAbsent);
     } else if (change->first == kRecordDirectory && PresenceOf(folder, name) == kFolder &&
                IsEmptyFolder(folder, name)) {
@@ -366,15 +368,15 @@ void SettleRunRecord(GameFolder &folder, GameCheck *check) {
   std::string bytes = ReadWholeFile(found);
   RecordedRun run{folder, check->target, {}, {}, {}};
   RunRecordState state;
-  check->record_readable = ReadRunRecord(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), nullptr,
-                                         NoteRecord, &run, &state) == 0 &&
+  check->record_readable = ReadRunRecord(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(),
+                                         check->target.c_str(), nullptr, NoteRecord, &run, &state) == 0 &&
                            !run.refused;
   check->record_committed = check->record_readable && run.committed;
   bool anything = !run.changes.empty() || !run.temporary.empty() || !run.previous.empty();
   check->record_unverified = check->record_readable && state.has_header;
   if (!check->record_readable)
     check->record_fate = kRecordIgnored;
-  else if (state.has_header && !anything)
+  else if (!state.has_header || !state.plan_whole || !anything)
     check->record_fate = kRecordRemoved;
   else
     check->record_fate = run.committed ? kRecordCompleted : kRecordUndone;
