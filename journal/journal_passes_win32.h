@@ -42,6 +42,6 @@ bool JournalHasReplacedFiles();
 
 // Deletes the backups of the files this run replaced, oldest record first,
 // each once its new file is on the disk. A read-only backup loses the
-// attribute first. Pumps the progress (if any) before each replaced file.
+// attribute first. Pumps the progress (if any) before every record.
 // Returns the number of backups that are still there.
 int32_t FinishJournal(PassProgress *progress);
