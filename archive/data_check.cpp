@@ -69,6 +69,23 @@ static uint64_t ReadLe64(const unsigned char *bytes) {
   return static_cast<uint64_t>(ReadLe32(bytes + 4)) << 32 | ReadLe32(bytes);
 }
 
+bool EndsInValidDataCheck(const unsigned char *bytes, size_t length) {
+  for (uint32_t version :
+       {static_cast<uint32_t>(kDataCheckVersion), static_cast<uint32_t>(kDataCheckVersionNoDirectory)}) {
+    for (int32_t count = 1; count < INT32_MAX; ++count) {
+      size_t block = DataCheckBytesOfVersion(count, version);
+      if (block == 0 || block > length)
+        break;
+      const unsigned char *start = bytes + length - block;
+      if (std::memcmp(start, kDataCheckMagic, kDataCheckMagicBytes) == 0 && ReadLe32(start + 4) == version &&
+          ReadLe32(start + 8) == static_cast<uint32_t>(count) &&
+          ReadLe64(start + block - kSelfHashBytes) == HashBytes(start, block - kSelfHashBytes))
+        return true;
+    }
+  }
+  return false;
+}
+
 size_t EncodeDataCheck(const uint64_t *hashes, int32_t count, uint64_t directory_hash, unsigned char *out,
                        size_t capacity) {
   size_t total = DataCheckBytes(count);

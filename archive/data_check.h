@@ -12,11 +12,16 @@
 //   self hash       u64: XXH3-64 of every block byte before it
 // 28 + 8 * count bytes in all (20 + 8 * count for version 1).
 //
-// What is a block is told by its place and length, never by its bytes: the
-// bytes between the directory and the trailer are a block when they are
-// exactly as long as a block of either version for the trailer's count and
-// no entry's data lies in them. Then any damage inside refuses the package,
-// the magic's included; anything else there is no block.
+// What is a block is told by its place, its length and its own contents,
+// never by its first bytes alone: the bytes between the directory and the
+// trailer are a block when they are exactly as long as a block of either
+// version for the trailer's count and no entry's data lies in them; then any
+// damage inside refuses the package, the magic's included. Whatever the
+// trailer's count says, a valid block of its own count (magic, version,
+// count, the length that count gives and its self hash) that ends at the
+// trailer is a block too: one that disagrees with the trailer or the
+// directory refuses the package, so that no flipped bit of either turns the
+// check off. Bytes that form no valid block are no block.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -55,6 +60,11 @@ size_t DataCheckBytes(int32_t count);
 // The version of block that gap bytes between the directory and the trailer
 // would be for count entries, judged by length alone; 0 when neither.
 uint32_t DataCheckVersionOfLength(uint64_t gap, int32_t count);
+
+// Whether a valid block of its own count, of either version, ends exactly
+// at the end of the length bytes (a scan from the end; nothing is read
+// outside them).
+bool EndsInValidDataCheck(const unsigned char *bytes, size_t length);
 
 // Writes the current block for count data hashes and the directory's hash
 // into out (capacity bytes). The bytes written, or 0 when they do not fit.

@@ -317,6 +317,25 @@ struct DirectorySpan {
   uint64_t gap;
 };
 
+// The most bytes before the trailer searched for a block that disagrees with
+// the trailer: a directory of a million entries and its block.
+enum { kLargestBlockSearchBytes = 64 * 1024 * 1024 };
+
+// Whether a valid block of its own count ends at the trailer, among the
+// bytes from the directory's offset up to it: one the trailer's count or the
+// directory's length does not place where it lies, since a flipped bit of
+// either moves what the reader takes for the block.
+static bool ValidBlockEndsAtTrailer(const PackageSource &source, const DirectorySpan &span) {
+  uint64_t length = span.length + span.gap;
+  if (length > kLargestBlockSearchBytes)
+    return false;
+  MallocPtr<unsigned char> bytes = MallocArray<unsigned char>(static_cast<size_t>(length) + 1);
+  return bytes &&
+         source.read_at(source.context, span.offset, bytes.get(), static_cast<size_t>(length)) ==
+             static_cast<size_t>(length) &&
+         EndsInValidDataCheck(bytes.get(), static_cast<size_t>(length));
+}
+
 // Decodes the bytes after the directory as a data check block when their
 // place and length make them one (archive/data_check.h). On success *hashes
 // is a new array of count hashes, or nullptr when there is no block.
@@ -324,7 +343,7 @@ static PackageError ReadDataCheck(const PackageSource &source, const DirectorySp
                                   const ArchiveEntry *entries, int32_t count, MallocPtr<uint64_t> *hashes) {
   uint64_t gap_start = span.offset + span.length;
   if (DataCheckVersionOfLength(span.gap, count) == 0 || AnyEntryDataIn(entries, count, gap_start, gap_start + span.gap))
-    return kPackageOk;
+    return ValidBlockEndsAtTrailer(source, span) ? kPackageBadDataCheck : kPackageOk;
   size_t block_bytes = static_cast<size_t>(span.gap);
   MallocPtr<unsigned char> block = MallocArray<unsigned char>(block_bytes);
   MallocPtr<uint64_t> decoded = MallocArray<uint64_t>(static_cast<size_t>(count));

@@ -232,6 +232,14 @@ std::string WithDirectoryEdit(const std::vector<PackageItem> &items, const std::
   return package.replace(at, directory.size(), DirectoryBytes(shown));
 }
 
+// The package with one byte lowered by one: at the trailer's count (from the
+// end, negative), or at the directory's first name length (0).
+std::string LoweredByte(std::string package, int where) {
+  size_t at = where < 0 ? package.size() + where : package.find(DirectoryBytes(kItems));
+  package[at] = static_cast<char>(package[at] - 1);
+  return package;
+}
+
 TEST(ReadPackageDirectory, AMalformedDataCheckRefusesThePackage) {
   std::string block = DataCheckBlock(kItems);
   std::vector<PackageItem> two(kItems.begin(), kItems.begin() + 2);
@@ -249,6 +257,8 @@ TEST(ReadPackageDirectory, AMalformedDataCheckRefusesThePackage) {
       {"unknown version", PackageBytes(kItems, "UDCK" + Le32(7) + block.substr(8))},
       {"a name changed", WithDirectoryEdit(kItems, renamed)},
       {"two names swapped", WithDirectoryEdit(kItems, swapped)},
+      {"the trailer's count lowered by one", LoweredByte(PackageBytesWithDataCheck(kItems), -4)},
+      {"a name's length lowered by one", LoweredByte(PackageBytesWithDataCheck(kItems), 0)},
   };
   for (const Case &c : cases) {
     ReadResult result = Read(c.package);
