@@ -82,6 +82,7 @@ void ResetRunState();
 //                               sRunRecordFolder, sSeal, sRunId, sChain,
 //                               sListTemporary, sPreviousList
 //   journal/record_seal_win32.cpp     sMachineKey, sHmacAlgorithm                    ResetRecordSealState
-//   journal/uninstall_list_win32.cpp  UninstallList, sWriteBuffer, sPreviousList    ResetUninstallListState
+//   journal/uninstall_list_win32.cpp  UninstallList, sWriteBuffer, sPreviousList,   ResetUninstallListState
+//                               sKeptList
 //   common/confined_win32.cpp         sRootSpelling, sRootFinal, sRootKnown,         ResetConfinementState
 //                               sOwnFolder

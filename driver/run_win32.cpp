@@ -77,7 +77,7 @@ static void RollBack(HINSTANCE instance) {
   RollbackReport report;
   RunUnderWaitWindow(instance, IDD_ROLLBACK_WAIT, [&](PassProgress *progress) {
     RollBackJournal(progress, kRollbackRun, &report);
-    if (RestorePreviousList() != 0)
+    if (RestorePreviousList() != 0 || DeleteKeptList() != 0)
       ++report.failures;
     return report.failures;
   });
@@ -97,6 +97,8 @@ static void RollBack(HINSTANCE instance) {
 // deleted stays named in the run record, for the next start to delete.
 static void Finish(HINSTANCE instance) {
   int32_t left = RunUnderWaitWindow(instance, IDD_FINISH_WAIT, FinishJournal);
+  if (DeleteKeptList() != 0)
+    ++left;
   CloseRunRecord(left == 0);
 }
 

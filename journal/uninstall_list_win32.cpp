@@ -226,6 +226,10 @@ static bool IsListAlone(const char *path) {
 // The copy taken before an in-place rewrite that did not finish, until the
 // old list is back from it.
 static char sPreviousList[kPathBytes];
+// The copy of the old list the run's save takes before its commit point,
+// kept until the run has settled: an undo that comes after the new list is
+// in place (its commit mark lost from a damaged record) puts it back.
+static char sKeptList[kPathBytes];
 
 int PutListInPlace(const char *temporary, const char *path) {
   DWORD kept = KeptAttributesOf(path);
@@ -238,13 +242,16 @@ int PutListInPlace(const char *temporary, const char *path) {
   if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) || !IsListAlone(path))
     return -1;
   // In place, the old content is gone from the first byte written: a copy
-  // of it, named in the run record, stays beside it until the list is whole.
+  // of it, named in the run record, stays beside it until the list is whole
+  // (the save's own copy, when it took one, until the run has settled).
   char previous[kPathBytes];
-  if (!CopyListBeside(path, previous))
+  bool saved_copy = sKeptList[0] != '\0';
+  if (saved_copy ? CopyText(previous, sizeof previous, sKeptList) != 0 : !CopyListBeside(path, previous))
     return -1;
   if (RewriteInPlace(temporary, path)) {
     DeleteAtPlace(temporary);
-    DeleteAtPlace(previous);
+    if (!saved_copy)
+      DeleteAtPlace(previous);
     return 0;
   }
   CopyText(sPreviousList, sizeof sPreviousList, previous);
@@ -260,6 +267,15 @@ int RestorePreviousList() {
     return -1;
   DeleteAtPlace(sPreviousList);
   sPreviousList[0] = '\0';
+  return 0;
+}
+
+int DeleteKeptList() {
+  if (sKeptList[0] == '\0')
+    return 0;
+  if (!DeleteAtPlace(sKeptList))
+    return -1;
+  sKeptList[0] = '\0';
   return 0;
 }
 
@@ -298,6 +314,10 @@ int SaveUninstallList(PassProgress *progress) {
   // The names the run made go to the disk before its commit point does.
   if (written)
     FlushFolder(TARGETDIR);
+  if (written && existing.valid() && !CopyListBeside(path, sKeptList)) {
+    sKeptList[0] = '\0';
+    return ListNotWritten(kCannotWriteTemplate, path);
+  }
   bool committed = written && RecordCommit(temporary) == 0;
   // The rename can't replace a file that is still open.
   existing.Close();
@@ -320,4 +340,5 @@ void ResetUninstallListState() {
   ClearUninstallEntries(&UninstallList);
   std::memset(sWriteBuffer, 0, sizeof sWriteBuffer);
   sPreviousList[0] = '\0';
+  sKeptList[0] = '\0';
 }

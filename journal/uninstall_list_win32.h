@@ -49,6 +49,10 @@ int PutListInPlace(const char *temporary, const char *path);
 // still not back (the copy stays, named in the run record).
 int RestorePreviousList();
 
+// Deletes the copy of the old list the save kept until the run settled. 0,
+// or -1 when it is still there (named in the run record).
+int DeleteKeptList();
+
 // The next start's way of the same: the list at path from the copy at
 // previous, which is then removed. 0, or -1.
 int PutPreviousListBack(const char *previous, const char *path);

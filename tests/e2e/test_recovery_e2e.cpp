@@ -50,8 +50,11 @@ struct Recovery : InstallRun {
   // naming the folder (answered yes), then the box that says how it was
   // settled, the folder already settled when it shows, then the
   // confirmation (cancelled). A record that names nothing is not asked about.
-  void ExpectSettledBy(const std::string &message, const std::map<std::string, std::string> &expected,
-                       bool asked = true) {
+  void ExpectSettledBy(const std::string &message, const std::map<std::string, std::string> &expected) {
+    ExpectSettledIn(install, message, expected);
+  }
+  static void ExpectSettledIn(const GameInstall &install, const std::string &message,
+                              const std::map<std::string, std::string> &expected, bool asked = true) {
     Process process = StartUpdate(install);
     if (asked) {
       HWND question = WaitForBox(process.pid);
@@ -103,19 +106,30 @@ TEST_F(Recovery, AKillDuringTheCopyIsUndoneByTheNextStartOnceNothingHoldsItsFile
 // The folder as a kill right after the commit point leaves it: the new list
 // complete in its temporary file but not yet in place, the backup still
 // there. (The kill sweep reaches such points by chance; this one is exact.)
+// And the record of a run that had put its new list in place, cut before
+// its commit mark: undone, with the old list back from the copy the run kept.
 TEST_F(Recovery, AKillAfterTheCommitPointIsCompletedByTheNextStart) {
-  install.AddGameWithList({{"a.bin", "old a"}});
-  std::string list = ReadBytes(Game("uinst.dat"));
-  std::string new_list = list.substr(0, list.size() - 1) + ListEntry("F", Game("b.bin")) + kListEnd;
-  install.AddGameFile("a.bin_old", "old a");
-  install.AddGameFile("a.bin", "new a");
-  install.AddGameFile("b.bin", "new b");
-  install.AddGameFile("uin1.tmp", new_list);
-  install.MakePackage({{"a.bin", "new a"}, {"b.bin", "new b"}});
-  install.AddGameFile("update.run",
-                      SealedRecord({{'R', "a.bin"}, {'C', "b.bin"}, {'T', "uin1.tmp"}, {'K', "uin1.tmp"}}));
-
-  ExpectSettledBy(kCompleted, {{"a.bin", "new a"}, {"b.bin", "new b"}, {"uinst.dat", new_list}});
+  for (bool commit_mark_cut : {false, true}) {
+    SCOPED_TRACE(commit_mark_cut);
+    GameInstall game;
+    game.AddGameWithList({{"a.bin", "old a"}});
+    std::string list = ReadBytes(game.Game("uinst.dat"));
+    std::string new_list = list.substr(0, list.size() - 1) + ListEntry("F", game.Game("b.bin")) + kListEnd;
+    game.AddGameFile("a.bin_old", "old a");
+    game.AddGameFile("a.bin", "new a");
+    game.AddGameFile("b.bin", "new b");
+    game.AddGameFile(commit_mark_cut ? "uinst.dat" : "uin1.tmp", new_list);
+    game.AddGameFile("uin2.tmp", list);
+    game.MakePackage({{"a.bin", "new a"}, {"b.bin", "new b"}});
+    Records records = {{'R', "a.bin"}, {'C', "b.bin"}, {'T', "uin1.tmp"}, {'P', "uin2.tmp"}, {'K', "uin1.tmp"}};
+    if (commit_mark_cut)
+      records.pop_back();
+    game.AddGameFile("update.run", SealedRecord(records));
+    ExpectSettledIn(game, commit_mark_cut ? kRolledBack : kCompleted,
+                    commit_mark_cut ? std::map<std::string, std::string>{{"a.bin", "old a"}, {"uinst.dat", list}}
+                                    : std::map<std::string, std::string>{
+                                          {"a.bin", "new a"}, {"b.bin", "new b"}, {"uinst.dat", new_list}});
+  }
 }
 
 // A record cut short: inside its header (a kill while it was written, or

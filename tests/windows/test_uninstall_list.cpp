@@ -16,6 +16,13 @@ namespace {
 
 const std::vector<std::string> kOnlyTheList = {"uinst.dat"};
 
+// The folder's names once the run has settled: the copy of the old list the
+// save keeps until then is gone.
+std::vector<std::string> NamesOnceSettled(const std::string &folder) {
+  EXPECT_EQ(0, DeleteKeptList());
+  return FolderNames(folder);
+}
+
 class UninstallList : public ::testing::Test {
 protected:
   TempDir dir;
@@ -59,7 +66,7 @@ TEST_F(UninstallList, AddsTheCreatedPathsToAnEmptyList) {
 
   ExpectNoFailure();
   EXPECT_EQ(ListEntry("D", Path("sub")) + ListEntry("F", Path("sub\\b.bin")) + kListEnd, ReadBytes(list_path));
-  EXPECT_EQ(kOnlyTheList, FolderNames(dir.path));
+  EXPECT_EQ(kOnlyTheList, NamesOnceSettled(dir.path));
 }
 
 TEST_F(UninstallList, KeepsLoadedEntriesFirstAndAddsOnlyNewTexts) {
@@ -99,7 +106,7 @@ TEST_F(UninstallList, RunThatOnlyReplacedFilesRewritesTheListWithoutDuplicates) 
 
   ExpectNoFailure();
   EXPECT_TRUE(ReadBytes(list_path) == unique + kListEnd);
-  EXPECT_EQ(kOnlyTheList, FolderNames(dir.path));
+  EXPECT_EQ(kOnlyTheList, NamesOnceSettled(dir.path));
 }
 
 TEST_F(UninstallList, EmptyJournalLeavesTheFileUntouched) {
@@ -140,7 +147,7 @@ TEST_F(UninstallList, FolderEndingInTheTrailByteOfADoubleByteCharacter) {
   SaveUninstallList(nullptr);
   ExpectNoFailure();
   EXPECT_EQ(ListEntry("F", "x") + ListEntry("F", folder + "\\y") + kListEnd, ReadBytes(list_path));
-  EXPECT_EQ(kOnlyTheList, FolderNames(folder));
+  EXPECT_EQ(kOnlyTheList, NamesOnceSettled(folder));
 }
 
 // A window whose posted message shows what the one pump during the save
@@ -223,7 +230,7 @@ TEST_F(UninstallList, CancelDuringThePumpKeepsTheOldList) {
 
   EXPECT_EQ(kStatusCancelled, InstallStatus);
   EXPECT_EQ("", ReadBytes(list_path));
-  EXPECT_EQ(kOnlyTheList, FolderNames(dir.path));
+  EXPECT_EQ(kOnlyTheList, NamesOnceSettled(dir.path));
 }
 
 TEST_F(UninstallList, ReadOnlyListFailsBeforeAnythingIsWritten) {
@@ -241,7 +248,7 @@ TEST_F(UninstallList, ReadOnlyListFailsBeforeAnythingIsWritten) {
   ExpectWriteFailure("を作成できません。");
   EXPECT_EQ(0, PumpProbe::handled);
   EXPECT_EQ(loaded, ReadBytes(list_path));
-  EXPECT_EQ(kOnlyTheList, FolderNames(dir.path));
+  EXPECT_EQ(kOnlyTheList, NamesOnceSettled(dir.path));
 }
 
 TEST_F(UninstallList, WriteThatRunsOutOfSpaceKeepsTheOldList) {
@@ -264,7 +271,7 @@ TEST_F(UninstallList, WriteThatRunsOutOfSpaceKeepsTheOldList) {
 
   ExpectWriteFailure("に書き込めません。");
   EXPECT_TRUE(ReadBytes(list_path) == loaded);
-  EXPECT_EQ(kOnlyTheList, FolderNames(drive.folder));
+  EXPECT_EQ(kOnlyTheList, NamesOnceSettled(drive.folder));
 }
 
 // Another program holds the list open against replacing it (no delete
@@ -282,7 +289,7 @@ TEST_F(UninstallList, ListHeldOpenByAnotherProgramIsRewrittenInPlace) {
   KillProcess(holder);
   EXPECT_EQ(kStatusRunning, InstallStatus);
   EXPECT_EQ(ListEntry("F", Path("a.bin")) + ListEntry("F", Path("b.bin")) + kListEnd, ReadBytes(list_path));
-  EXPECT_EQ(kOnlyTheList, FolderNames(dir.path));
+  EXPECT_EQ(kOnlyTheList, NamesOnceSettled(dir.path));
 }
 
 // Held open as above, on a drive that runs out while the list grows in
@@ -310,7 +317,7 @@ TEST_F(UninstallList, AnInPlaceRewriteCutShortPutsTheOldListBack) {
   KillProcess(holder);
   ExpectWriteFailure("に書き込めません。");
   EXPECT_TRUE(ReadBytes(list_path) == loaded);
-  EXPECT_EQ(kOnlyTheList, FolderNames(drive.folder));
+  EXPECT_EQ(kOnlyTheList, NamesOnceSettled(drive.folder));
 }
 
 } // namespace
