@@ -356,6 +356,19 @@ std::string ReadWholeFile(const fs::path &path) {
   return bytes;
 }
 
+// Whether a name ending in the backup suffix lies in the folder or below:
+// beside a record cut before its plan's end, the start refuses the record.
+bool AnyBackupIn(const fs::path &root) {
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(root, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() > kBackupSuffixBytes &&
+        name.compare(name.size() - kBackupSuffixBytes, kBackupSuffixBytes, kBackupSuffix) == 0)
+      return true;
+  }
+  return false;
+}
+
 // The record's fate and its settling laid over the folder. The key that
 // sealed it is the one of the machine that ran the program: here the record
 // is only read, not checked, and a record with a header is obeyed only if
@@ -376,7 +389,9 @@ void SettleRunRecord(GameFolder &folder, GameCheck *check) {
   check->record_unverified = check->record_readable && state.has_header;
   if (!check->record_readable)
     check->record_fate = kRecordIgnored;
-  else if (!state.has_header || !state.plan_whole || !anything)
+  else if (!state.has_header || !state.plan_whole)
+    check->record_fate = AnyBackupIn(folder.root) ? kRecordIgnored : kRecordRemoved;
+  else if (!anything)
     check->record_fate = kRecordRemoved;
   else
     check->record_fate = run.committed ? kRecordCompleted : kRecordUndone;
