@@ -57,6 +57,7 @@ static const char kNotCompletedTemplate[] = "前回中断されたインスト�
 struct RecordedRun {
   char temporary[kPathBytes];
   char previous[kPathBytes];
+  bool previous_whole; // named twice: the copy was complete
   bool committed;
   bool refused; // a path that is not of the run's own kind, or no memory
 };
@@ -96,6 +97,7 @@ static int TakeRecord(void *context, char kind, const char *path, size_t length)
     run.committed = true;
     break;
   case kRecordPreviousList:
+    run.previous_whole = std::strcmp(run.previous, full) == 0;
     CopyText(run.previous, sizeof run.previous, full);
     break;
   }
@@ -158,8 +160,12 @@ static bool UndoRun(const RecordedRun &run, PassProgress *progress, char (&block
   RollBackJournal(progress, kRollbackRecord, &report);
   if (run.temporary[0] != '\0' && !DeleteAtPlace(run.temporary))
     ++report.failures;
+  // A copy of the list cut short by a cut is no list: it goes, the list
+  // itself was not touched yet.
   char list[kPathBytes] = "";
-  if (run.previous[0] != '\0' && MayExist(run.previous) &&
+  if (run.previous[0] != '\0' && !run.previous_whole && !DeleteAtPlace(run.previous))
+    ++report.failures;
+  if (run.previous[0] != '\0' && run.previous_whole && MayExist(run.previous) &&
       (JoinPath(list, sizeof list, DataDirectory, kUninstallFileName) != 0 ||
        PutPreviousListBack(run.previous, list) != 0)) {
     ++report.failures;
@@ -217,7 +223,7 @@ static RecoveryOutcome SettleRecordedRun(HINSTANCE instance, const RecordedRun &
   char blocker[kPathBytes] = "", kept[kPathBytes] = "";
   if (anything && !Settle(instance, run, blocker, kept)) {
     // Only what is left stays in the record.
-    if (!run.committed && ReopenRunRecord(DataDirectory, state, run.temporary, run.previous) == 0) {
+    if (!run.committed && ReopenRunRecord(DataDirectory, state, run.temporary, run.previous, run.previous_whole) == 0) {
       RecordWhatIsLeft();
       CloseRunRecord(false);
     }

@@ -28,6 +28,7 @@ static unsigned char sChain[kRecordTagBytes];
 // The list's files named in the record, for what is left after an undo.
 static char sListTemporary[kPathBytes];
 static char sPreviousList[kPathBytes];
+static bool sPreviousListWhole = false; // named a second time: the copy is complete
 
 int BuildRunRecordPath(char *dest, size_t capacity, const char *folder) {
   return JoinPath(dest, capacity, folder, kRunRecordFileName);
@@ -66,6 +67,7 @@ void RemoveRunRecordFile(const char *path) {
 static void ForgetRun() {
   sListTemporary[0] = '\0';
   sPreviousList[0] = '\0';
+  sPreviousListWhole = false;
 }
 
 int OpenRunRecord(const char *folder) {
@@ -120,8 +122,10 @@ int AppendRunRecord(char kind, const char *path) {
     return -1;
   if (kind == kRecordListTemp)
     CopyText(sListTemporary, sizeof sListTemporary, path);
-  else if (kind == kRecordPreviousList)
+  else if (kind == kRecordPreviousList) {
+    sPreviousListWhole = std::strcmp(sPreviousList, path) == 0;
     CopyText(sPreviousList, sizeof sPreviousList, path);
+  }
   return AppendRecord(kind, relative);
 }
 
@@ -163,6 +167,14 @@ static char KindLeft(const JournalRecord &record) {
   return BuildBackupPath(backup, sizeof backup, record.path) == 0 && MayExist(backup) ? kRecordReplacing : 0;
 }
 
+// The list's copy named once, or twice when it was complete.
+static int AppendPreviousList(const char *previous) {
+  bool whole = sPreviousListWhole;
+  if (AppendRunRecord(kRecordPreviousList, previous) != 0)
+    return -1;
+  return whole ? AppendRunRecord(kRecordPreviousList, previous) : 0;
+}
+
 int RecordWhatIsLeft() {
   if (sRunRecordFile == INVALID_HANDLE_VALUE)
     return 0;
@@ -175,7 +187,7 @@ int RecordWhatIsLeft() {
   }
   const char *temporary = sListTemporary, *previous = sPreviousList;
   if ((temporary[0] != '\0' && MayExist(temporary) && AppendRunRecord(kRecordListTemp, temporary) != 0) ||
-      (previous[0] != '\0' && MayExist(previous) && AppendRunRecord(kRecordPreviousList, previous) != 0))
+      (previous[0] != '\0' && MayExist(previous) && AppendPreviousList(previous) != 0))
     return -1;
   return AppendRecord(kRecordBatchEnd, "") == 0 ? FlushRunRecord() : -1;
 }
@@ -255,7 +267,8 @@ RecordReading ReadRunRecordFile(const char *path, RunRecordVisitor visit, void *
                                                                                                        : kRecordNotOurs;
 }
 
-int ReopenRunRecord(const char *folder, const RunRecordState &state, const char *temporary, const char *previous) {
+int ReopenRunRecord(const char *folder, const RunRecordState &state, const char *temporary, const char *previous,
+                    bool previous_whole) {
   CloseRunRecord(false);
   ForgetRun();
   if (!state.has_header || CopyText(sRunRecordFolder, sizeof sRunRecordFolder, folder) != 0 ||
@@ -263,6 +276,7 @@ int ReopenRunRecord(const char *folder, const RunRecordState &state, const char 
     return -1;
   CopyText(sListTemporary, sizeof sListTemporary, temporary);
   CopyText(sPreviousList, sizeof sPreviousList, previous);
+  sPreviousListWhole = previous_whole;
   std::memcpy(sRunId, state.run_id, sizeof sRunId);
   std::memcpy(sChain, state.chain, sizeof sChain);
   sRunRecordFile = OpenFileAtPlace(sRunRecordPath, GENERIC_WRITE, FILE_SHARE_READ);

@@ -61,8 +61,10 @@ RecordReading ReadRunRecordFile(const char *path, RunRecordVisitor visit, void *
 
 // Opens the record at folder, read before into state, to append to it: a
 // torn tail is cut off first. temporary and previous name the list's files
-// it recorded (or are empty). 0, or -1.
-int ReopenRunRecord(const char *folder, const RunRecordState &state, const char *temporary, const char *previous);
+// it recorded (or are empty), previous_whole whether the copy of the list
+// was recorded complete. 0, or -1.
+int ReopenRunRecord(const char *folder, const RunRecordState &state, const char *temporary, const char *previous,
+                    bool previous_whole);
 
 // Removes a record file; a read-only one loses the attribute first, and one
 // that can't be removed is emptied of its records. Only the file: the

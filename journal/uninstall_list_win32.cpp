@@ -189,13 +189,15 @@ static DWORD KeptAttributesOf(const char *path) {
 }
 
 // A copy of the list beside it, flushed, and named in the run record (the
-// record flushed too) before the list is rewritten in place.
+// record flushed too) before the list is rewritten in place: named before it
+// is made, so that nothing of the run's is unknown to the next start, and
+// again once it is complete, so that an undo puts back only a whole copy.
 static bool CopyListBeside(const char *path, char previous[kPathBytes]) {
   TemporaryFile copy(CreateListFileBeside(kRecordPreviousList, previous), previous);
   if (!copy.valid())
     return false;
   copy.Close();
-  if (!RewriteInPlace(path, previous) || FlushRunRecord() != 0)
+  if (!RewriteInPlace(path, previous) || AppendRunRecord(kRecordPreviousList, previous) != 0 || FlushRunRecord() != 0)
     return false;
   copy.Keep();
   return true;

@@ -121,7 +121,8 @@ TEST_F(Recovery, AKillAfterTheCommitPointIsCompletedByTheNextStart) {
     game.AddGameFile(commit_mark_cut ? "uinst.dat" : "uin1.tmp", new_list);
     game.AddGameFile("uin2.tmp", list);
     game.MakePackage({{"a.bin", "new a"}, {"b.bin", "new b"}});
-    Records records = {{'R', "a.bin"}, {'C', "b.bin"}, {'T', "uin1.tmp"}, {'P', "uin2.tmp"}, {'K', "uin1.tmp"}};
+    Records records = {{'R', "a.bin"},    {'C', "b.bin"},    {'T', "uin1.tmp"},
+                       {'P', "uin2.tmp"}, {'P', "uin2.tmp"}, {'K', "uin1.tmp"}};
     if (commit_mark_cut)
       records.pop_back();
     game.AddGameFile("update.run", SealedRecord(records));

@@ -185,13 +185,24 @@ TEST(ReadPackageDirectory, HandsOutTheHashesOfAPackageWithADataCheck) {
   EXPECT_EQ((std::vector<uint64_t>{Hash("hello"), Hash(""), Hash("bbbb")}), result.hashes);
 }
 
+// Bytes ending in a header every 16 bytes that each give the length to the
+// end, none holding its self hash: checking each would take time that grows
+// with the square of their length.
+std::string HeadersOfNoBlock(size_t length) {
+  std::string bytes(length, 'q');
+  for (size_t at = length - 36, count = 1; at < length; at -= 16, count += 2)
+    bytes.replace(at, 12, "UDCK" + Le32(2) + Le32(static_cast<uint32_t>(count)));
+  return bytes;
+}
+
 TEST(ReadPackageDirectory, APackageWithoutADataCheckLoadsAsBefore) {
   std::string block = DataCheckBlock(kItems);
-  // Bytes after the directory that are not exactly as long as a block are
-  // none, whatever they begin with.
+  // Bytes after the directory that form no valid block are none, whatever
+  // they begin with.
   for (const std::string &gap :
        {std::string(), std::string("junk"), std::string(3, 'U'), std::string(100, '\xFF'), std::string("UDCK"),
-        std::string("UDCK") + std::string(60, 'x'), block.substr(0, block.size() - 1), block + "x"}) {
+        std::string("UDCK") + std::string(60, 'x'), block.substr(0, block.size() - 1), block + "x",
+        "junk" + Flipped(block, 20), "UDCK" + Le32(2) + Le32(1) + std::string(24, 'x'), HeadersOfNoBlock(4 << 20)}) {
     ReadResult result = Read(PackageBytes(kItems, gap));
     EXPECT_EQ(kPackageOk, result.error) << gap.size();
     EXPECT_EQ(3, result.count);
@@ -240,6 +251,14 @@ std::string LoweredByte(std::string package, int where) {
   return package;
 }
 
+// The package with its last name length raised by one: the directory then
+// ends inside the block.
+std::string LastNameLengthRaised(std::string package) {
+  size_t at = package.find(DirectoryBytes(kItems)) + DirectoryBytes({kItems[0], kItems[1]}).size();
+  package[at] = static_cast<char>(package[at] + 1);
+  return package;
+}
+
 TEST(ReadPackageDirectory, AMalformedDataCheckRefusesThePackage) {
   std::string block = DataCheckBlock(kItems);
   std::vector<PackageItem> two(kItems.begin(), kItems.begin() + 2);
@@ -259,6 +278,9 @@ TEST(ReadPackageDirectory, AMalformedDataCheckRefusesThePackage) {
       {"two names swapped", WithDirectoryEdit(kItems, swapped)},
       {"the trailer's count lowered by one", LoweredByte(PackageBytesWithDataCheck(kItems), -4)},
       {"a name's length lowered by one", LoweredByte(PackageBytesWithDataCheck(kItems), 0)},
+      {"the last name's length raised by one", LastNameLengthRaised(PackageBytesWithDataCheck(kItems))},
+      {"a byte before an older block",
+       PackageBytes(kItems, "x" + EncodeVersionOne({Hash("hello"), Hash(""), Hash("bbbb")}))},
   };
   for (const Case &c : cases) {
     ReadResult result = Read(c.package);
