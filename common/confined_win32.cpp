@@ -92,8 +92,8 @@ static bool KnowRoot(const char *root) {
   sRootKnown = false;
   if (CopyText(sRootSpelling, sizeof sRootSpelling, root) != 0)
     return false;
+  sRootFinal[0] = '\0';
   if (FinalPathCall() == nullptr) {
-    sRootFinal[0] = '\0';
     sRootKnown = true;
     return true;
   }
@@ -102,10 +102,13 @@ static bool KnowRoot(const char *root) {
   if (FormatText(opened, sizeof opened, "%s%s", root, root[1] == ':' && root[2] == '\0' ? "\\" : "") != 0)
     return false;
   OwnedHandle handle(OpenForLook(opened, 0));
-  std::string folded;
-  if (!handle.valid() || !FoldedFinalPath(handle.get(), &folded) ||
-      CopyText(sRootFinal, sizeof sRootFinal, folded.c_str()) != 0)
+  if (!handle.valid())
     return false;
+  // A volume that gives no final path (one without a drive letter, say)
+  // leaves the reparse bits to tell the links.
+  std::string folded;
+  if (!FoldedFinalPath(handle.get(), &folded) || CopyText(sRootFinal, sizeof sRootFinal, folded.c_str()) != 0)
+    sRootFinal[0] = '\0';
   sRootKnown = true;
   return true;
 }
@@ -116,7 +119,7 @@ static bool HandleLeadsTo(HANDLE handle, const char *path, BY_HANDLE_FILE_INFORM
   if (root == nullptr || !KnowRoot(root) || !GetFileInformationByHandle(handle, info) ||
       (info->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
     return false;
-  if (FinalPathCall() == nullptr)
+  if (FinalPathCall() == nullptr || sRootFinal[0] == '\0')
     return true;
   std::string final_path;
   if (!FoldedFinalPath(handle, &final_path))
