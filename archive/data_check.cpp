@@ -65,25 +65,17 @@ static void WriteLe64(unsigned char *bytes, uint64_t value) {
   WriteLe32(bytes + 4, static_cast<uint32_t>(value >> 32));
 }
 
-static uint64_t ReadLe64(const unsigned char *bytes) {
-  return static_cast<uint64_t>(ReadLe32(bytes + 4)) << 32 | ReadLe32(bytes);
-}
-
-bool EndsInValidDataCheck(const unsigned char *bytes, size_t length) {
-  for (uint32_t version :
-       {static_cast<uint32_t>(kDataCheckVersion), static_cast<uint32_t>(kDataCheckVersionNoDirectory)}) {
-    for (int32_t count = 1; count < INT32_MAX; ++count) {
-      size_t block = DataCheckBytesOfVersion(count, version);
-      if (block == 0 || block > length)
-        break;
-      const unsigned char *start = bytes + length - block;
-      if (std::memcmp(start, kDataCheckMagic, kDataCheckMagicBytes) == 0 && ReadLe32(start + 4) == version &&
-          ReadLe32(start + 8) == static_cast<uint32_t>(count) &&
-          ReadLe64(start + block - kSelfHashBytes) == HashBytes(start, block - kSelfHashBytes))
-        return true;
-    }
-  }
-  return false;
+uint32_t DataCheckVersionOfHeader(const unsigned char *header, uint64_t length) {
+  if (std::memcmp(header, kDataCheckMagic, kDataCheckMagicBytes) != 0)
+    return 0;
+  uint32_t version = ReadLe32(header + 4);
+  uint32_t count = ReadLe32(header + 8);
+  if (count == 0 || count > INT32_MAX || (version != kDataCheckVersion && version != kDataCheckVersionNoDirectory))
+    return 0;
+  // In 64 bits: a count near INT32_MAX gives no block in memory on a 32-bit
+  // build, but may still give the length of the bytes before the trailer.
+  uint64_t hashes = HashesAfterHeader(static_cast<int32_t>(count), version);
+  return length == kDataCheckHeaderBytes + hashes * kDataCheckHashBytes + kSelfHashBytes ? version : 0;
 }
 
 size_t EncodeDataCheck(const uint64_t *hashes, int32_t count, uint64_t directory_hash, unsigned char *out,

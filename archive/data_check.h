@@ -12,16 +12,18 @@
 //   self hash       u64: XXH3-64 of every block byte before it
 // 28 + 8 * count bytes in all (20 + 8 * count for version 1).
 //
-// What is a block is told by its place, its length and its own contents,
-// never by its first bytes alone: the bytes between the directory and the
-// trailer are a block when they are exactly as long as a block of either
-// version for the trailer's count and no entry's data lies in them; then any
-// damage inside refuses the package, the magic's included. Whatever the
-// trailer's count says, a valid block of its own count (magic, version,
-// count, the length that count gives and its self hash) that ends at the
-// trailer is a block too: one that disagrees with the trailer or the
-// directory refuses the package, so that no flipped bit of either turns the
-// check off. Bytes that form no valid block are no block.
+// What is a block is told by its place and its own contents, never by its
+// first bytes alone. The bytes between the directory and the trailer are a
+// block when they are exactly as long as a block of either version for the
+// trailer's count and no entry's data lies in them; then any damage inside
+// refuses the package, the magic's included. Whatever the trailer's count
+// says, bytes ending right before the trailer (and starting no earlier than
+// the directory) whose magic, version and count give their own length and
+// whose self hash holds are a block too; such a block that the trailer's
+// count and the directory do not place there (its count is not the
+// trailer's, or it does not start where the directory ends) refuses the
+// package, so that no flipped bit of either turns the check off. Bytes that
+// form no valid block are no block: data of another tool.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +34,7 @@ enum {
   kDataCheckHashBytes = 8,
   kDataCheckVersion = 2,            // what the package builder writes
   kDataCheckVersionNoDirectory = 1, // older blocks, still read
+  kDataCheckShortestBytes = 28,     // version 1 for one entry
 };
 
 extern const unsigned char kDataCheckMagic[kDataCheckMagicBytes];
@@ -61,10 +64,11 @@ size_t DataCheckBytes(int32_t count);
 // would be for count entries, judged by length alone; 0 when neither.
 uint32_t DataCheckVersionOfLength(uint64_t gap, int32_t count);
 
-// Whether a valid block of its own count, of either version, ends exactly
-// at the end of the length bytes (a scan from the end; nothing is read
-// outside them).
-bool EndsInValidDataCheck(const unsigned char *bytes, size_t length);
+// The version of the block that length bytes beginning with header
+// (kDataCheckHeaderBytes) are by their own magic, version and count: 0 when
+// the header does not make them a block of that length. Their self hash is
+// not looked at.
+uint32_t DataCheckVersionOfHeader(const unsigned char *header, uint64_t length);
 
 // Writes the current block for count data hashes and the directory's hash
 // into out (capacity bytes). The bytes written, or 0 when they do not fit.

@@ -47,15 +47,10 @@ int EnsureEntryDirectories(const ArchiveEntry &entry) {
       return -1;
     }
     path[separator] = '\0';
-    // A folder there must be the one its name says: a link below the data
-    // directory fails the entry before anything is written through it.
-    if (PathIsDirectoryA(path)) {
-      if (std::strcmp(path, TARGETDIR) == 0 || LookAtPlace(path) == kPlacePlain)
-        return 0;
-      BuildEntryPath(path, entry);
-      ReportWriteFailure(kCreateFailedTemplate, path);
-      return -1;
-    }
+    // A folder there that is a link is refused by the plan, and again by the
+    // file's own create or move, which look through it.
+    if (PathIsDirectoryA(path))
+      return 0;
     // Named in the run record before it exists: a kill just after the create
     // must not leave a folder the next start can't take away (it would then
     // stay out of the uninstall list). Settling only removes an empty folder,

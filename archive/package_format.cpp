@@ -45,7 +45,8 @@ const char *DescribePackageError(PackageError error) {
   case kPackageReservedName:
     return "an entry at the top level is named " RUN_RECORD_FILE_NAME ", the installer's own run record";
   case kPackageBadDataCheck:
-    return "the data check block after the directory is malformed, damaged or unreadable";
+    return "the data check block after the directory is malformed, damaged or unreadable, or a valid one does not "
+           "lie where the trailer's count and the directory place it";
   }
   return "unknown error";
 }
@@ -53,6 +54,10 @@ const char *DescribePackageError(PackageError error) {
 uint32_t ReadLe32(const unsigned char *bytes) {
   return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
          static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+uint64_t ReadLe64(const unsigned char *bytes) {
+  return static_cast<uint64_t>(ReadLe32(bytes + 4)) << 32 | ReadLe32(bytes);
 }
 
 void WriteLe32(unsigned char *bytes, uint32_t value) {
@@ -317,33 +322,105 @@ struct DirectorySpan {
   uint64_t gap;
 };
 
-// The most bytes before the trailer searched for a block that disagrees with
-// the trailer: a directory of a million entries and its block.
-enum { kLargestBlockSearchBytes = 64 * 1024 * 1024 };
+// A block ending at the trailer found by its header: where it starts and the
+// count it holds.
+struct DataCheckCandidate {
+  uint64_t start;
+  uint32_t count;
+};
 
-// Whether a valid block of its own count ends at the trailer, among the
-// bytes from the directory's offset up to it: one the trailer's count or the
-// directory's length does not place where it lies, since a flipped bit of
-// either moves what the reader takes for the block.
-static bool ValidBlockEndsAtTrailer(const PackageSource &source, const DirectorySpan &span) {
-  uint64_t length = span.length + span.gap;
-  if (length > kLargestBlockSearchBytes)
+// Each header that passes costs a read of the bytes after it to check its
+// self hash, so only the few nearest the trailer are checked: that keeps the
+// work linear. Only bytes made to look like many blocks hold more.
+enum { kMostDataCheckCandidates = 4 };
+
+// The first byte a block ending at the trailer could start at: not before the
+// directory, and no further from the trailer than a block whose count of
+// entries, 13 bytes each at least, fits between the two (c <= bytes / 21).
+static uint64_t FirstDataCheckStart(uint64_t directory_offset, uint64_t trailer_position) {
+  uint64_t bytes = trailer_position - directory_offset;
+  const uint64_t per_entry = uint64_t{kMinEntryBytes} + kDataCheckHashBytes;
+  uint64_t longest = kDataCheckShortestBytes + kDataCheckHashBytes * (bytes / per_entry);
+  return longest < bytes ? trailer_position - longest : directory_offset;
+}
+
+// Finds the headers that make the bytes from them to the trailer a block of
+// their own count, reading [first, trailer) once, a buffer's worth at a time
+// from the end. Every block length is 28 plus a multiple of 8, so only every
+// eighth byte can start one. False when the bytes cannot be read.
+static bool FindDataCheckHeaders(const PackageSource &source, uint64_t first, uint64_t trailer_position,
+                                 unsigned char *buffer, size_t capacity, DataCheckCandidate *found, int *found_count) {
+  *found_count = 0;
+  if (trailer_position - first < kDataCheckShortestBytes || capacity < kDataCheckHeaderBytes)
+    return true;
+  uint64_t nearest = trailer_position - kDataCheckShortestBytes;
+  uint64_t starts = (nearest - first) / kDataCheckHashBytes + 1;
+  uint64_t per_read = (capacity - kDataCheckHeaderBytes) / kDataCheckHashBytes + 1;
+  for (uint64_t done = 0; done < starts && *found_count < kMostDataCheckCandidates;) {
+    uint64_t take = std::min(starts - done, per_read);
+    uint64_t high = nearest - done * kDataCheckHashBytes;
+    uint64_t low = high - (take - 1) * kDataCheckHashBytes;
+    size_t want = static_cast<size_t>(high - low) + kDataCheckHeaderBytes;
+    if (source.read_at(source.context, low, buffer, want) != want)
+      return false;
+    for (uint64_t n = 0; n < take && *found_count < kMostDataCheckCandidates; ++n) {
+      uint64_t at = high - n * kDataCheckHashBytes;
+      const unsigned char *header = buffer + static_cast<size_t>(at - low);
+      if (DataCheckVersionOfHeader(header, trailer_position - at) != 0)
+        found[(*found_count)++] = DataCheckCandidate{at, ReadLe32(header + 8)};
+    }
+    done += take;
+  }
+  return true;
+}
+
+// Whether the bytes from start to the trailer end in their own hash: the
+// self hash of a block of that length.
+static bool HoldsSelfHash(const PackageSource &source, uint64_t start, uint64_t trailer_position, unsigned char *buffer,
+                          size_t capacity, bool *holds) {
+  unsigned char stored[kDataCheckHashBytes];
+  uint64_t hashed_end = trailer_position - kDataCheckHashBytes;
+  uint64_t hash = 0;
+  if (source.read_at(source.context, hashed_end, stored, sizeof stored) != sizeof stored ||
+      !HashSourceBytes(source, start, hashed_end - start, buffer, capacity, &hash))
     return false;
-  MallocPtr<unsigned char> bytes = MallocArray<unsigned char>(static_cast<size_t>(length) + 1);
-  return bytes &&
-         source.read_at(source.context, span.offset, bytes.get(), static_cast<size_t>(length)) ==
-             static_cast<size_t>(length) &&
-         EndsInValidDataCheck(bytes.get(), static_cast<size_t>(length));
+  *holds = hash == ReadLe64(stored);
+  return true;
+}
+
+// Refuses the package when a valid block of its own count ends at the
+// trailer other than where the trailer's count and the directory's length
+// place one: a flipped bit in either moves what the reader takes for the
+// block, and must not turn the check off. That place itself was judged
+// already; a block there is data only when entry data lies in it.
+static PackageError RefuseMisplacedDataCheck(const PackageSource &source, const DirectorySpan &span, int32_t count,
+                                             unsigned char *buffer, size_t capacity) {
+  uint64_t directory_end = span.offset + span.length;
+  uint64_t trailer_position = directory_end + span.gap;
+  DataCheckCandidate found[kMostDataCheckCandidates];
+  int found_count = 0;
+  if (!FindDataCheckHeaders(source, FirstDataCheckStart(span.offset, trailer_position), trailer_position, buffer,
+                            capacity, found, &found_count))
+    return kPackageBadDataCheck;
+  for (int n = 0; n < found_count; ++n) {
+    if (found[n].start == directory_end && found[n].count == static_cast<uint32_t>(count))
+      continue;
+    bool holds = false;
+    if (!HoldsSelfHash(source, found[n].start, trailer_position, buffer, capacity, &holds) || holds)
+      return kPackageBadDataCheck;
+  }
+  return kPackageOk;
 }
 
 // Decodes the bytes after the directory as a data check block when their
-// place and length make them one (archive/data_check.h). On success *hashes
-// is a new array of count hashes, or nullptr when there is no block.
+// place and length make them one (archive/data_check.h); else refuses a valid
+// block that ends at the trailer elsewhere. On success *hashes is a new array
+// of count hashes, or nullptr when there is no block.
 static PackageError ReadDataCheck(const PackageSource &source, const DirectorySpan &span, ByteStream *stream,
                                   const ArchiveEntry *entries, int32_t count, MallocPtr<uint64_t> *hashes) {
   uint64_t gap_start = span.offset + span.length;
   if (DataCheckVersionOfLength(span.gap, count) == 0 || AnyEntryDataIn(entries, count, gap_start, gap_start + span.gap))
-    return ValidBlockEndsAtTrailer(source, span) ? kPackageBadDataCheck : kPackageOk;
+    return RefuseMisplacedDataCheck(source, span, count, stream->buffer, stream->capacity);
   size_t block_bytes = static_cast<size_t>(span.gap);
   MallocPtr<unsigned char> block = MallocArray<unsigned char>(block_bytes);
   MallocPtr<uint64_t> decoded = MallocArray<uint64_t>(static_cast<size_t>(count));

@@ -56,6 +56,7 @@ enum PackageError {
 const char *DescribePackageError(PackageError error);
 
 uint32_t ReadLe32(const unsigned char *bytes);
+uint64_t ReadLe64(const unsigned char *bytes);
 void WriteLe32(unsigned char *bytes, uint32_t value);
 
 PackageTrailer DecodeTrailer(const unsigned char bytes[kTrailerBytes]);

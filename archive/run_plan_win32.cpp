@@ -28,24 +28,27 @@
 // crosses a link fails its entry here, before the run changes anything:
 // 1, reported; -1 when the record could not take the plan.
 static int PlanEntry(const char *path, char (&checked_folder)[kPathBytes]) {
-  PlaceLook look = LookAtPlace(path);
+  // The plan is one moment: a folder looked through once is not looked at
+  // again for the next new file in it.
+  char folder[kPathBytes];
+  CopyText(folder, sizeof folder, path);
+  long separator = FindLastSeparator(folder);
+  if (separator >= 0)
+    folder[separator] = '\0';
+  bool folder_seen = separator >= 0 && std::strcmp(folder, checked_folder) == 0;
+  FileLook there = LookForFile(path);
+  PlaceLook look = there == kFileAbsent && folder_seen ? kPlaceAbsent : LookAtPlace(path);
   if (look == kPlaceLinked) {
-    ReportWriteFailure(LookForFile(path) == kFilePresent ? kBackupFailedTemplate : kCreateFailedTemplate, path);
+    ReportWriteFailure(there == kFilePresent ? kBackupFailedTemplate : kCreateFailedTemplate, path);
     return 1;
   }
   if (look == kPlaceUnknown)
     return 0;
   if (look == kPlaceAbsent) {
-    char folder[kPathBytes];
-    CopyText(folder, sizeof folder, path);
-    long separator = FindLastSeparator(folder);
-    if (separator >= 0) {
-      folder[separator] = '\0';
-      if (std::strcmp(folder, checked_folder) != 0) {
-        CopyText(checked_folder, sizeof checked_folder, folder);
-        if (!PathIsDirectoryA(folder) && PlanChange(kRecordDirectory, folder) != 0)
-          return -1;
-      }
+    if (separator >= 0 && !folder_seen) {
+      CopyText(checked_folder, sizeof checked_folder, folder);
+      if (!PathIsDirectoryA(folder) && PlanChange(kRecordDirectory, folder) != 0)
+        return -1;
     }
     return PlanChange(kRecordCreating, path);
   }

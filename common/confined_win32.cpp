@@ -113,11 +113,44 @@ static bool KnowRoot(const char *root) {
   return true;
 }
 
-static bool HandleLeadsTo(HANDLE handle, const char *path, BY_HANDLE_FILE_INFORMATION *info) {
+// The handle's attributes and its count of names. Through the calls of Vista
+// and later where they are there: under Wine GetFileInformationByHandle also
+// asks for the volume, some hundred times slower.
+static bool AttributesAndNames(HANDLE handle, DWORD *attributes, DWORD *names) {
+  typedef BOOL(WINAPI * InformationFunction)(HANDLE, int, LPVOID, DWORD);
+  static const InformationFunction information =
+      reinterpret_cast<InformationFunction>(reinterpret_cast<void *>(Kernel32Function("GetFileInformationByHandleEx")));
+  // FILE_BASIC_INFO (class 0) and FILE_STANDARD_INFO (class 1).
+  struct {
+    LARGE_INTEGER times[4];
+    DWORD attributes;
+  } basic;
+  struct {
+    LARGE_INTEGER sizes[2];
+    DWORD links;
+    BOOLEAN delete_pending, directory;
+  } standard;
+  if (information != nullptr) {
+    if (!information(handle, 0, &basic, sizeof basic) || !information(handle, 1, &standard, sizeof standard))
+      return false;
+    *attributes = basic.attributes;
+    *names = standard.links;
+    return true;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info))
+    return false;
+  *attributes = info.dwFileAttributes;
+  *names = info.nNumberOfLinks;
+  return true;
+}
+
+static bool HandleLeadsTo(HANDLE handle, const char *path, DWORD *names) {
   const char *relative = nullptr;
   const char *root = RootOf(path, &relative);
-  if (root == nullptr || !KnowRoot(root) || !GetFileInformationByHandle(handle, info) ||
-      (info->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+  DWORD attributes = 0;
+  if (root == nullptr || !KnowRoot(root) || !AttributesAndNames(handle, &attributes, names) ||
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     return false;
   if (FinalPathCall() == nullptr || sRootFinal[0] == '\0')
     return true;
@@ -132,20 +165,22 @@ static bool HandleLeadsTo(HANDLE handle, const char *path, BY_HANDLE_FILE_INFORM
 }
 
 bool IsHandleAtPlace(HANDLE handle, const char *path) {
-  BY_HANDLE_FILE_INFORMATION info;
-  return HandleLeadsTo(handle, path, &info);
+  DWORD names = 0;
+  return HandleLeadsTo(handle, path, &names);
 }
 
 bool IsHandleAtPlaceAlone(HANDLE handle, const char *path) {
-  BY_HANDLE_FILE_INFORMATION info;
-  return HandleLeadsTo(handle, path, &info) && info.nNumberOfLinks <= 1;
+  DWORD names = 0;
+  return HandleLeadsTo(handle, path, &names) && names <= 1;
 }
 
-// The object at path, there: whether it is at its place.
-static PlaceLook LookAtPresent(const char *path) {
+// The object at path, if it is there (found): whether it is at its place;
+// absent when it is not there, unknown when the look failed.
+static PlaceLook LookAtPresent(const char *path, bool *found) {
   OwnedHandle handle(OpenForLook(path, FILE_FLAG_OPEN_REPARSE_POINT));
+  *found = handle.valid();
   if (!handle.valid())
-    return kPlaceUnknown;
+    return MeansNotFound(GetLastError()) ? kPlaceAbsent : kPlaceUnknown;
   return IsHandleAtPlace(handle.get(), path) ? kPlacePlain : kPlaceLinked;
 }
 
@@ -165,14 +200,10 @@ PlaceLook LookAtPlace(const char *path) {
   const char *relative = nullptr;
   if (RootOf(path, &relative) == nullptr)
     return kPlaceLinked;
-  switch (LookForFile(path)) {
-  case kFilePresent:
-    return LookAtPresent(path);
-  case kFileUnknown:
-    return kPlaceUnknown;
-  case kFileAbsent:
-    break;
-  }
+  bool found = false;
+  PlaceLook look = LookAtPresent(path, &found);
+  if (look != kPlaceAbsent)
+    return look;
   // Not there: the deepest folder on its way that is there must be at its
   // place, or a create would land elsewhere.
   char folder[kPathBytes];
@@ -185,14 +216,9 @@ PlaceLook LookAtPlace(const char *path) {
     folder[separator] = '\0';
     if (IsRootItself(path, folder))
       return kPlaceAbsent; // up to the data directory itself
-    switch (LookForFile(folder)) {
-    case kFilePresent:
-      return LookAtPresent(folder) == kPlacePlain ? kPlaceAbsent : kPlaceLinked;
-    case kFileUnknown:
-      return kPlaceUnknown;
-    case kFileAbsent:
-      break;
-    }
+    look = LookAtPresent(folder, &found);
+    if (found || look == kPlaceUnknown)
+      return look == kPlacePlain ? kPlaceAbsent : look;
   }
 }
 
@@ -259,10 +285,19 @@ bool DeleteAtPlace(const char *path) {
   }
 }
 
+// Whether two paths name entries of one folder.
+static bool InOneFolder(const char *a, const char *b) {
+  long separator = FindLastSeparator(a);
+  return separator >= 0 && separator == FindLastSeparator(b) && std::strncmp(a, b, static_cast<size_t>(separator)) == 0;
+}
+
 bool MoveAtPlace(const char *from, const char *to, bool replace) {
   if (LookAtPlace(from) != kPlacePlain)
     return Refuse();
-  PlaceLook target = LookAtPlace(to);
+  // Beside a file just found at its place, a name that is not there is at its
+  // place too: its folder is the one just looked through.
+  FileLook beside = InOneFolder(from, to) ? LookForFile(to) : kFileUnknown;
+  PlaceLook target = beside == kFileAbsent ? kPlaceAbsent : LookAtPlace(to);
   if (target != kPlaceAbsent && !(replace && target == kPlacePlain))
     return target == kPlacePlain ? (SetLastError(ERROR_ALREADY_EXISTS), false) : Refuse();
   return replace ? MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0
