@@ -12,6 +12,7 @@
 #include "archive/progress_math.h"
 #include "archive/run_plan_win32.h"
 #include "archive/run_rules.h"
+#include "archive/sha256.h"
 #include "common/confined_win32.h"
 #include "common/cp932.h"
 #include "common/failure_messages.h"
@@ -112,14 +113,25 @@ static int JournalFileChange(const char *path, int32_t action) {
   return action == kJournalCreated ? AppendRunRecord(kRecordCreated, path) : 0;
 }
 
+// The hashes the copied bytes must match: the data check's, and the
+// publisher's signed one when the program carries its key.
+struct ExpectedHashes {
+  const uint64_t *data_check;
+  const unsigned char *signed_sha256;
+};
+
 // Copies the entry's bytes in chunks, moving the bar and pumping messages
 // after each; stops early once InstallStatus is no longer running. Hashes
-// the bytes on the way when the package carries their hash.
+// the bytes on the way when the package carries their hash: the signed hash
+// over exactly the bytes written.
 static int CopyEntryData(PassProgress *progress, const ArchiveEntry &entry, HANDLE package, HANDLE file,
-                         const char *path, const uint64_t *expected_hash) {
+                         const char *path, const ExpectedHashes &expected) {
   DataHasher hasher;
-  if (expected_hash != nullptr)
+  if (expected.data_check != nullptr)
     InitDataHasher(&hasher);
+  Sha256 sha;
+  if (expected.signed_sha256 != nullptr)
+    InitSha256(&sha);
   uint32_t done = 0;
   uint32_t chunk = kCopyChunkBytes;
   while (done < entry.size) {
@@ -130,27 +142,34 @@ static int CopyEntryData(PassProgress *progress, const ArchiveEntry &entry, HAND
       ReportWriteFailure(kCopyFailedTemplate, path);
       return -1;
     }
-    if (expected_hash != nullptr)
+    if (expected.data_check != nullptr)
       UpdateDataHasher(&hasher, sCopyBuffer, got);
     DWORD written = 0;
     if (!WriteFile(file, sCopyBuffer, got, &written, nullptr) || written != got) {
       ReportWriteFailure(kCopyFailedTemplate, path);
       return -1;
     }
+    if (expected.signed_sha256 != nullptr)
+      UpdateSha256(&sha, sCopyBuffer, written);
     done += written;
     AdvanceProgress(progress, written);
     PumpProgress(progress);
     if (InstallStatus != kStatusRunning)
       return 0;
   }
-  if (expected_hash != nullptr && DataHasherDigest(&hasher) != *expected_hash) {
+  unsigned char digest[kSha256DigestBytes];
+  if (expected.signed_sha256 != nullptr)
+    FinishSha256(&sha, digest);
+  if ((expected.data_check != nullptr && DataHasherDigest(&hasher) != *expected.data_check) ||
+      (expected.signed_sha256 != nullptr && std::memcmp(digest, expected.signed_sha256, sizeof digest) != 0)) {
     ReportWriteFailure(kCopyFailedTemplate, path);
     return -1;
   }
   return 0;
 }
 
-int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE package, const uint64_t *expected_hash) {
+int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE package, const uint64_t *expected_hash,
+                 const unsigned char *signed_sha256) {
   char path[kPathBytes];
   if (BuildEntryPath(path, entry) != 0)
     return -1;
@@ -187,7 +206,7 @@ int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE packa
     ReportWriteFailure(kCreateFailedTemplate, path);
     return -1;
   }
-  int result = CopyEntryData(progress, entry, package, file, path, expected_hash);
+  int result = CopyEntryData(progress, entry, package, file, path, ExpectedHashes{expected_hash, signed_sha256});
   CloseHandle(file);
   return result;
 }
@@ -232,7 +251,8 @@ int ExtractAll(PassProgress *progress) {
   for (int32_t n = 0; InstallStatus == kStatusRunning && GetArchiveEntry(n, &entry) == n; ++n) {
     uint64_t hash = 0;
     const uint64_t *expected_hash = GetEntryHash(n, &hash) ? &hash : nullptr;
-    if (EnsureEntryDirectories(entry) != 0 || ExtractEntry(progress, entry, package, expected_hash) != 0)
+    if (EnsureEntryDirectories(entry) != 0 ||
+        ExtractEntry(progress, entry, package, expected_hash, GetEntrySignedHash(n)) != 0)
       break;
   }
   CloseHandle(package);

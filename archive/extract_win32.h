@@ -22,11 +22,13 @@ int ExtractAll(PassProgress *progress);
 int EnsureEntryDirectories(const ArchiveEntry &entry);
 
 // Writes one entry's file from the open package. With expected_hash, the
-// bytes copied must hash to it (the package's data check): a damaged entry
-// fails as a copy failure. 0 on success or when the copy stopped because
-// InstallStatus became non-zero; -1 after a recorded failure.
+// bytes copied must hash to it (the package's data check), and with
+// signed_sha256 the bytes written must have that SHA-256 (the publisher's):
+// a damaged or swapped entry fails as a copy failure. 0 on success or when
+// the copy stopped because InstallStatus became non-zero; -1 after a
+// recorded failure.
 int ExtractEntry(PassProgress *progress, const ArchiveEntry &entry, HANDLE package,
-                 const uint64_t *expected_hash = nullptr);
+                 const uint64_t *expected_hash = nullptr, const unsigned char *signed_sha256 = nullptr);
 
 // Counts a chunk of bytes written in ProgressKiB and shows the percentage.
 void AdvanceProgress(PassProgress *progress, uint32_t bytes);

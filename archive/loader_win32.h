@@ -9,6 +9,8 @@
 
 // Loads the directory of UPDATE.DAT in source_folder. Returns the entry count,
 // or 0 when the package is missing, unreadable or refused (nothing is kept).
+// A program that carries the publisher's key refuses a package whose
+// signature does not verify with it.
 int32_t LoadArchiveDirectory(const char *source_folder);
 
 // Forgets the loaded directory: a refused package leaves no entry behind.
@@ -20,6 +22,11 @@ int32_t GetArchiveEntry(int32_t n, ArchiveEntry *entry);
 // The data check hash of entry n (XXH3-64 of its data bytes). false when the
 // package carries no data check or n is not below the count.
 bool GetEntryHash(int32_t n, uint64_t *hash);
+
+// The signed SHA-256 of entry n's data (kSha256DigestBytes), when the
+// program carries the publisher's key; nullptr otherwise or when n is not
+// below the count.
+const unsigned char *GetEntrySignedHash(int32_t n);
 
 // Joins a folder with UPDATE.DAT. 0, or -1 when the folder is empty or the
 // path does not fit.

@@ -47,6 +47,13 @@ const char *DescribePackageError(PackageError error) {
   case kPackageBadDataCheck:
     return "the data check block after the directory is malformed, damaged or unreadable, or a valid one does not "
            "lie where the trailer's count and the directory place it";
+  case kPackageNotSigned:
+    return "the package is not signed";
+  case kPackageSignedByOtherKey:
+    return "the package is signed by another key";
+  case kPackageBadSignature:
+    return "the signature does not verify: the signature block, the directory, the data check block or the "
+           "trailer was changed since the package was signed";
   }
   return "unknown error";
 }

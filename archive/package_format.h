@@ -50,6 +50,10 @@ enum PackageError {
   kPackageBackupNameClash,  // one entry is named as another's backup ("X" and "X_old")
   kPackageReservedName,     // a top-level entry named as the run record, "update.run"
   kPackageBadDataCheck,     // a data check block that is malformed, damaged or unreadable
+  // Refused only by a program that carries the publisher's key:
+  kPackageNotSigned,        // no signature block
+  kPackageSignedByOtherKey, // signed, by another key
+  kPackageBadSignature,     // a damaged block, or a signature that does not verify
 };
 
 // English description of an error, for the package builder's messages.

@@ -19,5 +19,9 @@ inline constexpr char kCannotWriteTemplate[] = "\"%s\"に書き込めません�
 inline constexpr char kFailedWritingPrefix[] = FAILED_DURING_INSTALL "(書き込み中)\r\n";
 inline constexpr char kFailedMessage[] = FAILED_DURING_INSTALL;
 inline constexpr char kListUnreadableMessage[] = UNINSTALL_FILE_NAME "が読み込めませんでした。" INSTALL_ENDS_LINE;
+// A program that carries the publisher's key, at start, about a package whose
+// signature does not verify with it.
+inline constexpr char kPackageUnconfirmedTemplate[] =
+    "\"%s\"が発行元のものであることを確認できませんでした。" INSTALL_ENDS_LINE;
 // The confirmation's answer to a destination without the room the package needs.
 inline constexpr char kNoSpaceMessage[] = "ディスクの空き容量が不足しています。";

@@ -109,6 +109,23 @@ static void FindSourceFolder() {
   CopyText(SourceFolder, sizeof SourceFolder, program);
 }
 
+static bool IsSignatureRefusal(PackageError error) {
+  return error == kPackageNotSigned || error == kPackageSignedByOtherKey || error == kPackageBadSignature;
+}
+
+// A package the publisher's key does not confirm is named, so that the
+// player knows which file to get again.
+static void ShowPackageRefusal() {
+  char path[kPathBytes];
+  if (!IsSignatureRefusal(LastPackageError()) || BuildPackagePath(path, sizeof path, SourceFolder) != 0) {
+    ShowMessage(nullptr, kPackageUnreadableMessage, MB_ICONINFORMATION);
+    return;
+  }
+  char message[kDetailBytes];
+  FormatText(message, sizeof message, kPackageUnconfirmedTemplate, path);
+  ShowMessage(nullptr, message, MB_ICONWARNING);
+}
+
 StartupResult RunStartup() {
   TrustNoRedirection();
   if (IsMutexPresent(kGameMutexName))
@@ -125,7 +142,7 @@ StartupResult RunStartup() {
   if (RecoverInterruptedRun(GetModuleHandleA(nullptr)) == kRecoveryFailed)
     return kStartupQuit;
   if (LoadArchiveDirectory(SourceFolder) == 0) {
-    ShowMessage(nullptr, kPackageUnreadableMessage, MB_ICONINFORMATION);
+    ShowPackageRefusal();
     return kStartupQuit;
   }
   DeriveDestinations();

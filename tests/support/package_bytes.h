@@ -10,6 +10,8 @@
 #include "archive/data_check.h"
 #include "archive/hash.h"
 #include "archive/package_format.h"
+#include "archive/sha256.h"
+#include "tools/mkupdate/package_builder.h"
 
 inline std::string Le32(uint32_t value) {
   unsigned char bytes[4];
@@ -74,4 +76,26 @@ inline std::string DataCheckBlock(const std::vector<PackageItem> &items) {
 // A package as mkupdate writes it: with its data check block.
 inline std::string PackageBytesWithDataCheck(const std::vector<PackageItem> &items) {
   return PackageBytes(items, DataCheckBlock(items));
+}
+
+// A package signed with key, its signature block between the data and the
+// directory; without data_check, a layout mkupdate never writes: its data is
+// then checked by the signed hashes alone.
+inline std::string SignedPackageBytes(const std::vector<PackageItem> &items, const SigningKey &key,
+                                      bool data_check = true) {
+  std::string data;
+  std::vector<unsigned char> hashes;
+  for (const PackageItem &item : items) {
+    data += item.data;
+    hashes.resize(hashes.size() + kSha256DigestBytes);
+    HashSha256(reinterpret_cast<const unsigned char *>(item.data.data()), item.data.size(),
+               &hashes[hashes.size() - kSha256DigestBytes]);
+  }
+  uint32_t count = static_cast<uint32_t>(items.size());
+  std::string block, error;
+  std::string tail = DirectoryBytes(items) + (data_check ? DataCheckBlock(items) : "") +
+                     Trailer(data.size() + SignatureBlockBytes(static_cast<int32_t>(count)), count);
+  if (!SignPackageTail(hashes, tail, key, &block, &error))
+    return "";
+  return data + block + tail;
 }

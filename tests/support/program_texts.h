@@ -31,6 +31,10 @@ inline constexpr char kRecordNotAFile[] =
     "前回中断されたインストールの記録の場所\"%s\"に、フォルダーまたはリンクがあります。\n"
     "これを削除するか名前を変えてから、もう一度実行してください。";
 inline constexpr char kKeptLine[] = "\n\"%s\"はこのインストールが作ったものと確かめられないため、残しました。";
+// A program that carries its publisher's key, about a package the key does
+// not confirm; %s the package's path.
+inline constexpr char kPackageUnconfirmed[] =
+    "\"%s\"が発行元のものであることを確認できませんでした。\nインストールを終了します。";
 inline constexpr char kListUnreadable[] = "uinst.datが読み込めませんでした。\nインストールを終了します。";
 inline constexpr char kCannotWrite[] = "\"%s\"に書き込めません。";
 // The first line of the failure box; the failure's detail follows it.

@@ -413,6 +413,8 @@ void SetFailure(RunEnd *end, const char *stage, const std::string &message) {
 // confirmation, the list read, the copy, the list saved.
 void PredictRun(GameFolder &folder, const PackageCheck &package, const GameCheck &check, RunEnd *end,
                 std::vector<CheckedEntry> *entries) {
+  if (check.signature_refusal != kPackageOk)
+    SetFailure(end, "start", Detail(kPackageUnconfirmedTemplate, check.package_cp932));
   if (IsDestinationTooLong(check.target.c_str()))
     SetFailure(end, "start",
                "the data directory is " + LongerThan(kLongestDestination) + ": the start button stays disabled");
@@ -421,6 +423,8 @@ void PredictRun(GameFolder &folder, const PackageCheck &package, const GameCheck
   if (PresenceOf(folder, kUninstallFileName) != kFile)
     SetFailure(end, "start", kListUnreadableMessage);
   std::set<size_t> damaged(package.damaged.begin(), package.damaged.end());
+  if (check.signature_refusal == kPackageOk && check.checks_signature)
+    damaged.insert(package.signed_mismatch.begin(), package.signed_mismatch.end());
   for (size_t i = 0; i < package.entries.size(); ++i) {
     CheckedEntry entry = CheckEntry(folder, check.target, package.entries[i], package.file_size, damaged.count(i) > 0);
     if (entry.action == kWouldFail && !end->would_fail) {
@@ -442,7 +446,7 @@ const char *ActionName(CheckedAction action) {
 } // namespace
 
 bool CheckAgainstGame(const std::string &package_path, const std::string &game_dir, const std::string &target,
-                      GameCheck *check) {
+                      GameCheck *check, const unsigned char *program_key) {
   std::error_code ec;
   fs::path game = fs::u8path(game_dir);
   if (!fs::is_directory(game, ec)) {
@@ -457,6 +461,12 @@ bool CheckAgainstGame(const std::string &package_path, const std::string &game_d
   if (!Utf8ToCp932(target.empty() ? DefaultTarget(game) : target, &check->target)) {
     check->error = "the game folder's path has no code page 932 form";
     return false;
+  }
+  if (program_key) {
+    check->checks_signature = true;
+    check->signature_refusal = CheckSignatureWithKey(package_path, program_key);
+    if (!Utf8ToCp932(package_path, &check->package_cp932))
+      check->package_cp932 = kPackageFileName;
   }
   check->required_mib = RequiredMiB(SizeFigureKiB(PackageSizeFigure(package.file_size)));
   fs::space_info space = fs::space(game, ec);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/package_format.h"
+
 enum CheckedAction { kWouldCreate, kWouldReplace, kWouldFail };
 
 struct CheckedEntry {
@@ -48,6 +50,11 @@ struct GameCheck : RunEnd { // the run's end, after the next start settled any r
   bool record_unverified = false;
   RunEnd if_refused;
   std::string error; // the check itself could not be made (English)
+  // With a publisher's key: why a program carrying it refuses the package
+  // (kPackageOk when it does not).
+  PackageError signature_refusal = kPackageOk;
+  bool checks_signature = false; // a key was given
+  std::string package_cp932;     // the package's path, as the refusal names it
 };
 
 // Checks the package at package_path against the game folder game_dir (a
@@ -55,8 +62,9 @@ struct GameCheck : RunEnd { // the run's end, after the next start settled any r
 // (UTF-8); empty: game_dir as this machine's Windows sees it ("Z:" and the
 // absolute path under Wine). false when the package or the folder can't be
 // read at all (check->error).
+// With program_key, the run of a program that carries that publisher's key.
 bool CheckAgainstGame(const std::string &package_path, const std::string &game_dir, const std::string &target,
-                      GameCheck *check);
+                      GameCheck *check, const unsigned char *program_key = nullptr);
 
 // The check as text for a person, and as JSON for a publisher's scripts.
 std::string DescribeGameCheck(const GameCheck &check);

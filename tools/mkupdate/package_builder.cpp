@@ -15,6 +15,9 @@
 #include "archive/data_check.h"
 #include "archive/hash.h"
 #include "archive/package_format.h"
+#include "archive/package_signature.h"
+#include "archive/sha256.h"
+#include "common/ecdsa.h"
 #include "common/cp932.h"
 #include "common/file_names.h"
 #include "common/name_fold.h"
@@ -414,9 +417,10 @@ private:
 };
 
 // Copies one file's bytes into the package, hashing them as they are
-// copied (the bytes in the package are the bytes hashed).
-static bool CopyIntoPackage(const PackFile &file, PartFile *out, char *buffer, uint64_t *hash, std::string *error,
-                            const std::function<void(uint64_t)> &copied_so_far) {
+// copied (the bytes in the package are the bytes hashed); with sha, their
+// SHA-256 too.
+static bool CopyIntoPackage(const PackFile &file, PartFile *out, char *buffer, uint64_t *hash, Sha256 *sha,
+                            std::string *error, const std::function<void(uint64_t)> &copied_so_far) {
   FilePtr in(OpenForReading(file.source));
   if (!in) {
     *error = "cannot read \"" + file.display + "\"";
@@ -431,6 +435,8 @@ static bool CopyIntoPackage(const PackFile &file, PartFile *out, char *buffer, u
       return false;
     }
     UpdateDataHasher(&hasher, buffer, want);
+    if (sha)
+      UpdateSha256(sha, reinterpret_cast<const unsigned char *>(buffer), want);
     if (!WriteAll(out->get(), buffer, want)) {
       *error = out->WriteError();
       return false;
@@ -459,8 +465,35 @@ static bool EncodeTail(const std::string &directory, const std::vector<uint64_t>
   return true;
 }
 
+bool SignPackageTail(const std::vector<unsigned char> &data_hashes, const std::string &tail, const SigningKey &key,
+                     std::string *block, std::string *error) {
+  int32_t count = static_cast<int32_t>(data_hashes.size() / kSignatureHashBytes);
+  size_t bytes = SignatureBlockBytes(count);
+  if (bytes == 0) {
+    *error = "too many files for a signature block";
+    return false;
+  }
+  block->assign(bytes, '\0');
+  unsigned char *at = reinterpret_cast<unsigned char *>(&(*block)[0]);
+  unsigned char key_id[kSignatureKeyIdBytes];
+  PublisherKeyId(key.public_key, key_id);
+  EncodeSignatureBlock(count, key_id, data_hashes.data(), at);
+  Sha256 sha;
+  BeginSignedDigest(&sha, at, bytes);
+  UpdateSha256(&sha, reinterpret_cast<const unsigned char *>(tail.data()), tail.size());
+  unsigned char digest[kSha256DigestBytes];
+  FinishSha256(&sha, digest);
+  unsigned char *signature = at + bytes - kSignatureBytes;
+  if (!SignEcdsaDigest(key.private_key, key.public_key, digest, signature) ||
+      !VerifyEcdsaDigest(key.public_key, digest, signature)) {
+    *error = "signing failed: the key file does not hold a valid key pair";
+    return false;
+  }
+  return true;
+}
+
 bool WritePackage(const std::vector<PackFile> &files, const std::string &output, BuildReport *report,
-                  const std::function<void(uint64_t, uint64_t)> &progress) {
+                  const std::function<void(uint64_t, uint64_t)> &progress, const SigningKey *key) {
   uint64_t total = 0;
   for (const PackFile &file : files)
     total += file.size;
@@ -472,15 +505,22 @@ bool WritePackage(const std::vector<PackFile> &files, const std::string &output,
   std::unique_ptr<char[]> buffer(new char[kCopyBytes]);
   std::string directory;
   std::vector<uint64_t> hashes;
+  std::vector<unsigned char> signed_hashes;
   uint64_t offset = 0;
   for (const PackFile &file : files) {
     uint64_t hash = 0;
+    Sha256 sha;
+    InitSha256(&sha);
     auto copied_so_far = [&](uint64_t copied) {
       if (progress)
         progress(offset + copied, total);
     };
-    if (!CopyIntoPackage(file, &out, buffer.get(), &hash, &report->error, copied_so_far))
+    if (!CopyIntoPackage(file, &out, buffer.get(), &hash, key ? &sha : nullptr, &report->error, copied_so_far))
       return false;
+    if (key) {
+      signed_hashes.resize(signed_hashes.size() + kSha256DigestBytes);
+      FinishSha256(&sha, &signed_hashes[signed_hashes.size() - kSha256DigestBytes]);
+    }
     unsigned char record[kMaxEntryBytes];
     size_t record_bytes =
         EncodeEntry(file.name.data(), file.name.size(), static_cast<uint32_t>(file.size), offset, record);
@@ -488,18 +528,22 @@ bool WritePackage(const std::vector<PackFile> &files, const std::string &output,
     hashes.push_back(hash);
     offset += file.size;
   }
-  std::string tail;
-  if (!EncodeTail(directory, hashes, offset, &tail)) {
+  std::string tail, block;
+  uint64_t block_bytes = key ? SignatureBlockBytes(static_cast<int32_t>(files.size())) : 0;
+  if (!EncodeTail(directory, hashes, offset + block_bytes, &tail)) {
     report->error = "too many files for a data check block";
     return false;
   }
-  if (!WriteAll(out.get(), tail.data(), tail.size()) || std::fflush(out.get()) != 0) {
+  if (key && !SignPackageTail(signed_hashes, tail, *key, &block, &report->error))
+    return false;
+  if (!WriteAll(out.get(), block.data(), block.size()) || !WriteAll(out.get(), tail.data(), tail.size()) ||
+      std::fflush(out.get()) != 0) {
     report->error = out.WriteError();
     return false;
   }
   if (!out.Place(&report->error))
     return false;
-  report->package_bytes = offset + tail.size();
+  report->package_bytes = offset + block.size() + tail.size();
   report->entry_count = files.size();
   return true;
 }
@@ -515,6 +559,47 @@ static bool SeekFile(FILE *file, uint64_t offset) {
 static size_t ReadFromStdioAt(void *context, uint64_t offset, unsigned char *dest, size_t want) {
   FILE *file = static_cast<FILE *>(context);
   return SeekFile(file, offset) ? std::fread(dest, 1, want, file) : 0;
+}
+
+std::string HexBytes(const unsigned char *bytes, size_t count) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (size_t i = 0; i < count; ++i) {
+    hex += kDigits[bytes[i] >> 4];
+    hex += kDigits[bytes[i] & 15];
+  }
+  return hex;
+}
+
+// Reads the signature block, if any; false when the file could not be read.
+static bool ListSignature(const PackageSource &source, ListedSignature *listed) {
+  PackageTrailer trailer;
+  SignatureBlock block;
+  if (!ReadPackageTrailer(source, &trailer))
+    return false;
+  SignatureFinding finding = ReadSignatureBlock(source, trailer, &block);
+  std::unique_ptr<unsigned char, decltype(&std::free)> owned(block.data_hashes, &std::free);
+  listed->present = finding == kSignatureFound || finding == kSignatureDamaged;
+  listed->damaged = finding == kSignatureDamaged;
+  if (finding == kSignatureFound) {
+    listed->key_fingerprint = HexBytes(block.key_id, sizeof block.key_id);
+    listed->hashes.assign(block.data_hashes,
+                          block.data_hashes + static_cast<size_t>(trailer.count) * kSignatureHashBytes);
+  }
+  return finding != kSignatureUnreadable;
+}
+
+PackageError CheckSignatureWithKey(const std::string &path, const unsigned char key[kPublisherKeyBytes]) {
+  FilePtr in(std::fopen(path.c_str(), "rb"));
+  std::error_code ec;
+  uint64_t file_size = in ? fs::file_size(path, ec) : 0;
+  if (!in || ec)
+    return kPackageCannotOpen;
+  PackageSource source{ReadFromStdioAt, in.get(), file_size};
+  unsigned char *hashes = nullptr;
+  PackageError error = CheckPackageSignature(source, key, &hashes);
+  std::free(hashes);
+  return error;
 }
 
 bool CheckPackage(const std::string &path, PackageCheck *check) {
@@ -541,6 +626,10 @@ bool CheckPackage(const std::string &path, PackageCheck *check) {
   std::unique_ptr<uint64_t, decltype(&std::free)> owned_hashes(hashes, &std::free);
   if (hashes)
     check->hashes.assign(hashes, hashes + count);
+  if (!ListSignature(source, &check->signature)) {
+    check->problems.push_back(std::string("\"") + path + "\": " + DescribePackageError(kPackageCannotOpen));
+    return false;
+  }
   for (int32_t i = 0; i < count; ++i) {
     const ArchiveEntry &entry = entries[i];
     ListedEntry listed{entry.name, entry.size, EntryDataOffset(entry)};
@@ -553,45 +642,71 @@ bool CheckPackage(const std::string &path, PackageCheck *check) {
   return true;
 }
 
-// XXH3-64 of size bytes at offset; false when they cannot all be read.
-static bool HashFileRange(FILE *file, uint64_t offset, uint64_t size, char *buffer, uint64_t *hash) {
+// XXH3-64 and SHA-256 of size bytes at offset; false when they cannot all
+// be read.
+static bool HashFileRange(FILE *file, uint64_t offset, uint64_t size, char *buffer, uint64_t *hash,
+                          unsigned char sha256[kSha256DigestBytes], const std::function<void(uint64_t)> &read) {
   if (!SeekFile(file, offset))
     return false;
   DataHasher hasher;
   InitDataHasher(&hasher);
+  Sha256 sha;
+  InitSha256(&sha);
   for (uint64_t done = 0; done < size;) {
     size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyBytes, size - done));
     if (std::fread(buffer, 1, want, file) != want)
       return false;
     UpdateDataHasher(&hasher, buffer, want);
+    if (sha256)
+      UpdateSha256(&sha, reinterpret_cast<const unsigned char *>(buffer), want);
     done += want;
+    read(want);
   }
   *hash = DataHasherDigest(&hasher);
+  if (sha256)
+    FinishSha256(&sha, sha256);
   return true;
 }
 
-bool CheckPackageData(const std::string &path, PackageCheck *check) {
-  if (check->hashes.empty())
+bool CheckPackageData(const std::string &path, PackageCheck *check,
+                      const std::function<void(uint64_t, uint64_t)> &progress) {
+  const std::vector<unsigned char> &signed_hashes = check->signature.hashes;
+  if (check->hashes.empty() && signed_hashes.empty())
     return true;
   FilePtr in(std::fopen(path.c_str(), "rb"));
   if (!in) {
     check->problems.push_back(std::string("\"") + path + "\": " + DescribePackageError(kPackageCannotOpen));
     return false;
   }
+  uint64_t total = 0, done = 0;
+  for (const ListedEntry &entry : check->entries)
+    total += entry.size;
+  auto read = [&](uint64_t bytes) {
+    done += bytes;
+    if (progress)
+      progress(done, total);
+  };
   std::unique_ptr<char[]> buffer(new char[kCopyBytes]);
-  for (size_t i = 0; i < check->entries.size() && i < check->hashes.size(); ++i) {
+  for (size_t i = 0; i < check->entries.size(); ++i) {
     const ListedEntry &entry = check->entries[i];
     if (entry.offset > check->file_size || entry.size > check->file_size - entry.offset)
       continue; // CheckPackage has reported it
     uint64_t hash = 0;
+    unsigned char sha256[kSha256DigestBytes];
+    bool signed_entry = (i + 1) * kSignatureHashBytes <= signed_hashes.size();
     std::string where = "entry " + std::to_string(i) + " \"" + PrintableName(entry.name) + "\": ";
-    if (!HashFileRange(in.get(), entry.offset, entry.size, buffer.get(), &hash)) {
+    if (!HashFileRange(in.get(), entry.offset, entry.size, buffer.get(), &hash, signed_entry ? sha256 : nullptr,
+                       read)) {
       check->problems.push_back(where + "its data could not be read");
       return false;
     }
-    if (hash != check->hashes[i]) {
+    if (i < check->hashes.size() && hash != check->hashes[i]) {
       check->damaged.push_back(i);
       check->problems.push_back(where + "its data does not match the data check: damaged");
+    }
+    if (signed_entry && std::memcmp(sha256, &signed_hashes[i * kSignatureHashBytes], sizeof sha256) != 0) {
+      check->signed_mismatch.push_back(i);
+      check->problems.push_back(where + "its data does not match the hash its signature covers");
     }
   }
   return true;

@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "archive/package_format.h"
+#include "archive/package_signature.h"
+
 // One file to pack: where it lies on this machine and its name in the package.
 struct PackFile {
   std::filesystem::path source;   // path on the publisher's machine
@@ -57,11 +60,25 @@ struct BaseDiff {
 bool KeepChangedFiles(const std::string &base_folder, const std::string &new_folder, std::vector<PackFile> *files,
                       BaseDiff *diff, BuildReport *report);
 
-// Writes data, then directory, then the data check block (an XXH3-64 hash of
-// each file's bytes, taken as they are copied), then the trailer.
+// The publisher's key pair, for a signed package.
+struct SigningKey {
+  unsigned char private_key[32];
+  unsigned char public_key[65];
+};
+
+// The signature block for the entries' data hashes (SHA-256, 32 bytes each,
+// in directory order) and the tail that follows it (directory, data check
+// block, trailer), signed with key. It checks its own signature, so that a
+// key pair that does not belong together signs nothing.
+bool SignPackageTail(const std::vector<unsigned char> &data_hashes, const std::string &tail, const SigningKey &key,
+                     std::string *block, std::string *error);
+
+// Writes data, then (with key) the signature block, then directory, then the
+// data check block (an XXH3-64 hash of each file's bytes, taken as they are
+// copied, as is the SHA-256 that a signature covers), then the trailer.
 // progress(done, total) is called now and then with byte counts.
 bool WritePackage(const std::vector<PackFile> &files, const std::string &output, BuildReport *report,
-                  const std::function<void(uint64_t, uint64_t)> &progress);
+                  const std::function<void(uint64_t, uint64_t)> &progress, const SigningKey *key = nullptr);
 
 struct ListedEntry {
   std::string name; // code page 932 as stored
@@ -69,12 +86,22 @@ struct ListedEntry {
   uint64_t offset = 0;
 };
 
+// A package's signature block, as read (not yet judged against a key).
+struct ListedSignature {
+  bool present = false;
+  bool damaged = false;              // its version or count is wrong
+  std::string key_fingerprint;       // lowercase hex of the key's SHA-256
+  std::vector<unsigned char> hashes; // the signed SHA-256 of each entry's data
+};
+
 struct PackageCheck {
+  ListedSignature signature;
   std::vector<ListedEntry> entries;
   std::vector<std::string> problems; // empty when the package is sound
   uint64_t file_size = 0;
-  std::vector<uint64_t> hashes; // the data check, one per entry; empty when the package has none
-  std::vector<size_t> damaged;  // entries whose data does not match (CheckPackageData)
+  std::vector<uint64_t> hashes;        // the data check, one per entry; empty when the package has none
+  std::vector<size_t> damaged;         // entries whose data does not match the data check (CheckPackageData)
+  std::vector<size_t> signed_mismatch; // entries whose data does not match its signed hash
 };
 
 // Reads a package with the program's own rules, then checks what the
@@ -83,7 +110,15 @@ struct PackageCheck {
 bool CheckPackage(const std::string &path, PackageCheck *check);
 
 // After CheckPackage: hashes every entry's data and compares it with the
-// package's data check, adding a problem naming each entry that differs.
-// Does nothing for a package without a data check. false when the file could
-// not be read.
-bool CheckPackageData(const std::string &path, PackageCheck *check);
+// package's data check and with the hash its signature block holds, adding
+// a problem naming each entry that differs. Does nothing for a package
+// without either. progress(done, total) as for WritePackage. false when the
+// file could not be read.
+bool CheckPackageData(const std::string &path, PackageCheck *check,
+                      const std::function<void(uint64_t, uint64_t)> &progress = nullptr);
+
+// Judges a package's signature as a program that carries key does.
+PackageError CheckSignatureWithKey(const std::string &path, const unsigned char key[kPublisherKeyBytes]);
+
+// Lowercase hex of count bytes.
+std::string HexBytes(const unsigned char *bytes, size_t count);
