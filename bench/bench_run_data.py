@@ -99,8 +99,8 @@ def summary(path, src):
     # Against the copier with a live window, the limit of a one-thread program.
     goals = {"A": 1.10, "B": None, "C": None}
     befores = sorted({c for _, c in results if c.startswith("before")})
-    contenders = ["update"] + befores + ["copier", "window", "durable", "cp", "cp+sync"]
-    labels = {"update": "update.exe", "copier": "copier", "window": "copier with window",
+    contenders = ["update", "signed"] + befores + ["copier", "window", "durable", "cp", "cp+sync"]
+    labels = {"update": "update.exe", "signed": "update.exe signed", "copier": "copier", "window": "copier with window",
               "durable": "durable copier with window", "cp": "cp", "cp+sync": "cp+sync"}
     labels.update({c: c for c in befores})
     rounds = max(len(measured(results, p, "update")) for p in ["A", "B", "C", "R"])
@@ -132,7 +132,20 @@ def summary(path, src):
               " differences %.1f %%; goal < 5 %%)" % (min(with_check), min(without),
                                                       100.0 * (min(with_check) - min(without)) / min(with_check),
                                                       statistics.median(paired)))
-    for contender in ["update"] + befores + ["copier", "window", "durable"]:
+    openssl = measured(results, "A", "openssl")
+    for package in ["A", "B"]:
+        unsigned, signed = measured(results, package, "update"), measured(results, package, "signed")
+        if not (unsigned and signed):
+            continue
+        added = min(signed) - min(unsigned)
+        paired = statistics.median([s - u for s, u in zip(signed, unsigned)])
+        line = "signature on %s: %.3f s signed, %.3f s unsigned: adds %.3f s (best of each; median of the rounds'" \
+               " differences %.3f s)" % (package, min(signed), min(unsigned), added, paired)
+        if openssl:
+            line += "; openssl hashes 1 GiB in %.3f s beside it: %.2fx that%s" % (
+                min(openssl), added / min(openssl), " (goal <= 1.15x)" if package == "A" else "")
+        print(line)
+    for contender in ["update", "signed"] + befores + ["copier", "window", "durable"]:
         peaks = [(package, peak) for (package, c), rows in results.items() if c == contender for _, _, peak in rows]
         if not peaks:
             continue
@@ -140,7 +153,7 @@ def summary(path, src):
                                for p in sorted({p for p, _ in peaks}))
         print("peak working set, %s: %.1f MiB at most (%s MiB)%s" %
               (labels[contender], max(k for _, k in peaks) / 1024.0, by_package,
-               " (goal < 32 MiB)" if contender == "update" else ""))
+               " (goal < 32 MiB)" if contender in ("update", "signed") else ""))
 
 
 def main():

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every benchmark under Wine; each prints its own figures and
 # ratios. Not part of the tests: timings belong here, not in pass/fail checks.
-# UPD_BENCH_ONLY=loader|list|extract|run runs one of them.
+# UPD_BENCH_ONLY=loader|list|extract|sha256|run runs one of them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 only=${UPD_BENCH_ONLY:-}
@@ -22,6 +22,16 @@ run_in_session() (
 )
 if wanted loader; then run_in_session bench_loader; fi
 if wanted list; then run_in_session bench_uninstall_list; fi
+if wanted sha256; then
+  run_in_session bench_sha256
+  # The host's own, over the same amount, beside ours.
+  openssl speed -evp sha256 -bytes 1048576 -seconds 3 2>/dev/null |
+    awk '$1 == "sha256" { sub(/k$/, "", $2); r = $2 * 1000 / 1048576; printf "sha256 %-28s %8.0f MiB/s (%.2f s a GiB)\n", "openssl speed -evp (host)", r, 1024 / r }'
+  sums=$(mktemp) && head -c $((256 << 20)) /dev/urandom >"$sums"
+  t0=$(date +%s.%N) && sha256sum "$sums" >/dev/null && t1=$(date +%s.%N)
+  rm -f "$sums"
+  echo "$t0 $t1" | awk '{ r = 256 / ($2 - $1); printf "sha256 %-28s %8.0f MiB/s (%.2f s a GiB)\n", "sha256sum (host)", r, 1024 / r }'
+fi
 if wanted extract; then
   echo "== extraction pass against cp"
   upd_bench_extract

@@ -7,7 +7,7 @@ source "$root/scripts/lib/install.sh"
 
 need_pkgs=(cmake g++ make libgtest-dev googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix mingw-w64-tools
   wine wine32:i386 wine64 xvfb xdotool x11-utils fonts-ipafont-gothic fonts-wine imagemagick
-  clang-format locales bc libxxhash-dev nlohmann-json3-dev libfuse3-dev fuse3 pkg-config libssl-dev)
+  clang-format locales bc libxxhash-dev nlohmann-json3-dev libfuse3-dev fuse3 pkg-config libssl-dev openssl)
 
 # wine32:i386 needs the i386 architecture; adding it leaves that package
 # missing, so the install below fetches the lists again.

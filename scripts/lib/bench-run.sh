@@ -7,7 +7,10 @@
 # a live progress window pumped after every chunk, and cp -r of the same
 # files timed once without and once with the sync that follows it. On A also
 # update.exe on the package stripped of its data check block, for the cost of
-# the check. A warm-up round, then UPD_BENCH_ROUNDS rounds (default 5); every
+# the check; on A and B update.exe carrying a publisher's key on the
+# package signed with it, for the cost of the signature, and on A the time
+# libcrypto (openssl speed) takes to hash 1 GiB, measured in the same
+# rounds. A warm-up round, then UPD_BENCH_ROUNDS rounds (default 5); every
 # round's times are printed, then the best of each and the ratios, and the
 # peak working set of update.exe. A fifth baseline makes the copier's copy
 # durable (--window --flush: every file, then every folder flushed), what a
@@ -64,11 +67,21 @@ upd_bench_run() (
     mkdir -p "$data/pkg/R"
     ln "$data/pkg/B/UPDATE.DAT" "$data/pkg/R/UPDATE.DAT"
   fi
+  # Signed: the package signed, update.exe branded with its key.
+  "$mkupdate" keygen "$data/bench-key" >/dev/null
+  for pkg in A B; do
+    mkdir -p "$data/pkg/$pkg-signed"
+    "$mkupdate" build "$data/src/$pkg" -o "$data/pkg/$pkg-signed/UPDATE.DAT" --sign "$data/bench-key.key" >/dev/null
+  done
   mkdir -p "$data/pkg/A-nocheck"
   python3 "$helper" strip "$data/pkg/A/UPDATE.DAT" "$data/pkg/A-nocheck/UPDATE.DAT"
   "$mkupdate" list "$data/pkg/A-nocheck/UPDATE.DAT" | grep -qx 'data check: none' ||
     { echo "bench-run: the stripped package still has its data check" >&2; exit 1; }
   for folder in "$data"/pkg/*; do
+    if [[ $folder == *-signed ]]; then
+      "$mkupdate" brand "$UPD_WIN_TREE/driver/update.exe" "$data/bench-key.pub" -o "$folder/update.exe" >/dev/null
+      continue
+    fi
     cp "$UPD_WIN_TREE/driver/update.exe" "$folder/"
     for i in "${!befores[@]}"; do
       mkdir "$folder/before$((i + 1))"
@@ -157,6 +170,19 @@ upd_bench_run() (
       record "A $round nocheck $out"
       echo "update.exe without data check ${out% *} s"
       ;;
+    signed)
+      out=$(measure_update "$data/pkg/$pkg-signed" "$pkg")
+      [ "$round" != 0 ] || check_copy "$data/src/$pkg" "$data/game"
+      record "$pkg $round signed $out"
+      echo "update.exe signed ${out% *} s"
+      ;;
+    openssl)
+      # Bytes a second for 1 MiB inputs, in thousands: the seconds for 1 GiB.
+      out=$(openssl speed -evp sha256 -bytes 1048576 -seconds 2 2>/dev/null |
+        awk '$1 == "sha256" { sub(/k$/, "", $2); printf "%.3f", 1073741824 / ($2 * 1000) }')
+      record "$pkg $round openssl $out 0"
+      echo "openssl sha256 of 1 GiB $out s"
+      ;;
     copier)
       out=$(measure_copier "$data/pkg/$pkg")
       [ "$round" != 0 ] || check_copy "$data/src/$pkg" "$data/copy"
@@ -191,7 +217,8 @@ upd_bench_run() (
       contenders="update copier window durable cp"
       [ "$pkg" != R ] || contenders="update"
       for i in "${!befores[@]}"; do contenders="$contenders before$((i + 1))"; done
-      [ "$pkg" != A ] || contenders="$contenders nocheck"
+      [ "$pkg" != A ] || contenders="$contenders nocheck openssl"
+      [ "$pkg" != A ] && [ "$pkg" != B ] || contenders="$contenders signed"
       read -r -a list <<<"$contenders"
       turn=$((round % ${#list[@]}))
       order="${list[*]:turn} ${list[*]:0:turn}"
