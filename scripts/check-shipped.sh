@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Runs the programs a release ships, the 32-bit update.exe and mkupdate.exe
-# of build/win, before they ship: update.exe through four walks (an install
+# of build/win, before they ship: update.exe through five walks (an install
 # that creates and replaces files and finishes, a cancel that rolls back, a
-# refused package, a killed run settled by the next start) and mkupdate.exe's
-# build, list and verify, compared byte for byte with the native mkupdate.
+# refused package, a branded copy with signed and unsigned packages, a killed
+# run settled by the next start) and mkupdate.exe's build, list and verify,
+# compared byte for byte with the native mkupdate, and its keys and
+# signatures crossed with the native one's.
 #
 # Where the host runs 32-bit x86 code this is the 32-bit Wine of the tests.
 # Where it doesn't, the script runs itself again in a user namespace of its
@@ -161,6 +163,27 @@ check_mkupdate() {
   # list and verify of the shipped one's package.
   mkupdate_both list list UPDATE.DAT
   mkupdate_both verify verify UPDATE.DAT
+  cross_sign
+}
+
+# A key made by either mkupdate signs with the other, and what either signs
+# verifies with both. A signature differs from one signing to the next: the
+# signed packages are compared by verifying them, not byte for byte.
+cross_sign() {
+  cd "$work"
+  "$native_mkupdate" keygen native-key >/dev/null
+  wine "$shipped_mkupdate" keygen shipped-key >/dev/null
+  "$native_mkupdate" build sample -o NATIVE-SIGNED.DAT --sign shipped-key.key >/dev/null
+  wine "$shipped_mkupdate" build sample -o SHIPPED-SIGNED.DAT --sign native-key.key >/dev/null
+  local pair package key
+  for pair in NATIVE-SIGNED.DAT:shipped-key SHIPPED-SIGNED.DAT:native-key; do
+    package=${pair%%:*} key=${pair#*:}
+    "$native_mkupdate" verify "$package" --key "$key.pub" >/dev/null 2>&1 ||
+      echo "mkupdate: $package does not verify with $key.pub" >>"$work/differences"
+    wine "$shipped_mkupdate" verify "$package" --key "$key.pub" >/dev/null 2>&1 ||
+      echo "mkupdate.exe: $package does not verify with $key.pub" >>"$work/differences"
+  done
+  cd - >/dev/null
 }
 
 inside() {

@@ -1,6 +1,7 @@
 // The walks scripts/check-shipped.sh takes the shipped update.exe through:
-// an install that finishes, a cancel that rolls back, a refused package and
-// a killed run settled by the next start. This driver is built for the
+// an install that finishes, a cancel that rolls back, a refused package, a
+// branded copy with signed and unsigned packages and a killed run settled by
+// the next start. This driver is built for the
 // tested Windows tree (64-bit where the host can't run 32-bit code) and
 // drives the program named by UPD_SHIPPED_PROGRAM, which may be the 32-bit
 // one under an emulator: each walk starts it once, and every wait allows for
@@ -12,7 +13,9 @@
 
 #include "e2e_support.h"
 #include "list_bytes.h"
+#include "common/ecdsa.h"
 #include "package_bytes.h"
+#include "tools/mkupdate/brand.h"
 #include "ui/resources/resource_ids.h"
 
 namespace {
@@ -131,6 +134,33 @@ TEST_F(ShippedWalk, ARefusedPackageChangesNothing) {
     Answer(box, IDOK);
   ExpectEndsCleanly(process);
   EXPECT_EQ(before, install.Snapshot());
+}
+
+// The shipped program branded with a key: an unsigned package is refused,
+// the one signed with the key installed, its data hashed on the way.
+TEST_F(ShippedWalk, ABrandedCopyRefusesAnUnsignedPackageAndInstallsASignedOne) {
+  UseShipped();
+  SigningKey key;
+  ASSERT_TRUE(GenerateEcdsaKey(key.private_key, key.public_key));
+  std::string program = ReadBytes(install.program + "\\update.exe");
+  ASSERT_EQ(kBrandOk, BrandProgram(&program, key.public_key));
+  WriteBytes(install.program + "\\update.exe", program);
+  install.AddGameWithList({{"a.bin", "old a"}});
+  std::vector<PackageItem> items = {{"a.bin", "new a"}, {"big.bin", PatternBytes(6 << 20, 3)}};
+  install.WriteRawPackage(PackageBytesWithDataCheck(items));
+  Process refused = StartUpdate(install);
+  HWND box = nullptr;
+  EXPECT_EQ(WithPath(kPackageUnconfirmed, install.program + "\\UPDATE.DAT"), ReadNextBox(refused.pid, &box).text);
+  if (box)
+    Answer(box, IDOK);
+  ExpectEndsCleanly(refused);
+  install.WriteRawPackage(SignedPackageBytes(items, key));
+  Process process = StartAndPressStart();
+  EXPECT_EQ(kFinished, ReadNextBox(process.pid, &box).text);
+  if (box)
+    Answer(box, IDOK);
+  ExpectEndsCleanly(process);
+  EXPECT_EQ(items[1].data, ReadBytes(Game("big.bin")));
 }
 
 // The run is killed in the build tree's program (the one the tests run, so

@@ -4,6 +4,8 @@
 // it does unsigned ones.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "common/ecdsa.h"
 #include "e2e_support.h"
 #include "list_bytes.h"
@@ -64,6 +66,22 @@ TEST_F(SignedRun, ABrandedOrPlainProgramInstallsThePublishersPackage) {
     RemoveDirectoryA(Game("sub").c_str());
     install.AddGameFile("uinst.dat", old_list + kListEnd);
   }
+}
+
+TEST_F(SignedRun, BrandingWritesOnlyTheKeyAndTheHeaderChecksum) {
+  std::string shipped = ReadBytes(install.program + "\\update.exe"), program = shipped;
+  unsigned char key[kPublisherKeyBytes];
+  bool carries = true;
+  ASSERT_EQ(kBrandOk, ReadProgramKey(shipped, key, &carries));
+  EXPECT_FALSE(carries);
+  ASSERT_EQ(kBrandOk, BrandProgram(&program, publisher.public_key));
+  ASSERT_EQ(kBrandOk, ReadProgramKey(program, key, &carries));
+  EXPECT_TRUE(carries);
+  EXPECT_EQ(0, std::memcmp(key, publisher.public_key, sizeof key));
+  // The empty slot's zeros again give back the linker's own checksum.
+  const unsigned char none[kPublisherKeyBytes] = {};
+  ASSERT_EQ(kBrandOk, BrandProgram(&program, none));
+  EXPECT_EQ(shipped, program);
 }
 
 TEST_F(SignedRun, ABrandedProgramRefusesEveryOtherPackageBeforeAnyChange) {

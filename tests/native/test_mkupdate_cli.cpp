@@ -73,6 +73,15 @@ protected:
     ASSERT_EQ("data\\b.bin", check.entries[2].name);
     package[check.entries[2].offset + 1000] ^= 0x01;
     WriteFile(root / "damaged.dat", package);
+    // Signed, and signed with its signature's last byte flipped.
+    for (const char *name : {"pub", "other"})
+      ASSERT_EQ(0, RunMkupdate("keygen " + P(name)).exit_code);
+    ASSERT_EQ(0, RunMkupdate("build " + P("new") + " -o " + P("signed.dat") + " --sign " + P("pub.key")).exit_code);
+    std::ifstream signed_in(root / "signed.dat", std::ios::binary);
+    std::string signed_package((std::istreambuf_iterator<char>(signed_in)), std::istreambuf_iterator<char>());
+    signed_package[check.entries[2].offset + 3000 + SignatureBlockBytes(3) - 1] ^= 0x01;
+    WriteFile(root / "bad-signature.dat", signed_package);
+    WriteFile(root / "game/uinst.dat", std::string(1, '\0'));
   }
   void TearDown() override { fs::remove_all(root); }
 
@@ -101,6 +110,19 @@ TEST_F(MkupdateProgram, CommandsPrintWhatTheyFoundAndExitAsDocumented) {
       {"verify", 2, "exactly one package"},
       {"build --base " + P("old") + " " + P("new") + " -o " + P("changes.dat"), 0, "skipped (unchanged): readme.txt"},
       {"build " + P("new") + " --base " + P("new") + " -o " + P("x.dat"), 1, "nothing to pack"},
+      {"build --base " + P("old") + " " + P("new") + " -o " + P("c.dat") + " --sign " + P("pub.key"), 0, "signed by"},
+      {"build " + P("new") + " -o " + P("x.dat") + " --sign " + P("pub.pub"), 1, "pub.pub"},
+      {"list " + P("signed.dat"), 0, "signature: signed by the key"},
+      {"list " + P("full.dat"), 0, "signature: not signed"},
+      {"verify " + P("signed.dat"), 0, "give --key"},
+      {"verify " + P("signed.dat") + " --key " + P("pub.pub"), 0, "its signature verifies"},
+      {"verify " + P("signed.dat") + " --key " + P("other.pub"), 1, ", not by "},
+      {"verify " + P("full.dat") + " --key " + P("pub.pub"), 1, "not signed"},
+      {"verify " + P("bad-signature.dat") + " --key " + P("pub.pub"), 1, "does not verify"},
+      {"check " + P("signed.dat") + " " + P("game") + " --key " + P("pub.pub"), 0, "would install"},
+      {"check " + P("full.dat") + " " + P("game") + " --key " + P("pub.pub"), 1, "fail before it changes anything"},
+      {"brand --show " + P("full.dat"), 1, "not a Windows program"},
+      {"brand " + P("full.dat"), 2, "--show"},
   };
   for (const Case &c : cases) {
     Outcome outcome = RunMkupdate(c.arguments);

@@ -18,6 +18,7 @@
 #endif
 
 #include "archive/sha256.h"
+#include "tools/mkupdate/package_builder.h"
 
 namespace {
 
@@ -32,16 +33,6 @@ struct HexLine {
   unsigned char *bytes;
   size_t count;
 };
-
-std::string Hex(const unsigned char *bytes, size_t count) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (size_t i = 0; i < count; ++i) {
-    hex += kDigits[bytes[i] >> 4];
-    hex += kDigits[bytes[i] & 15];
-  }
-  return hex;
-}
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9')
@@ -264,7 +255,7 @@ bool SelfCheck(const unsigned char private_key[kEcdsaPrivateKeyBytes],
 } // namespace
 
 std::string EncodePublicKeyFile(const unsigned char public_key[kEcdsaPublicKeyBytes]) {
-  return std::string(kPublicFirstLine) + "\n" + Hex(public_key, kEcdsaPublicKeyBytes) + "\n";
+  return std::string(kPublicFirstLine) + "\n" + HexBytes(public_key, kEcdsaPublicKeyBytes) + "\n";
 }
 
 bool DecodePublicKeyFile(const std::string &text, unsigned char public_key[kEcdsaPublicKeyBytes], std::string *error) {
@@ -275,8 +266,8 @@ bool DecodePublicKeyFile(const std::string &text, unsigned char public_key[kEcds
 
 std::string EncodePrivateKeyFile(const unsigned char private_key[kEcdsaPrivateKeyBytes],
                                  const unsigned char public_key[kEcdsaPublicKeyBytes]) {
-  return std::string(kPrivateFirstLine) + "\n" + Hex(private_key, kEcdsaPrivateKeyBytes) + "\n" +
-         Hex(public_key, kEcdsaPublicKeyBytes) + "\n";
+  return std::string(kPrivateFirstLine) + "\n" + HexBytes(private_key, kEcdsaPrivateKeyBytes) + "\n" +
+         HexBytes(public_key, kEcdsaPublicKeyBytes) + "\n";
 }
 
 bool DecodePrivateKeyFile(const std::string &text, unsigned char private_key[kEcdsaPrivateKeyBytes],
@@ -290,7 +281,7 @@ bool DecodePrivateKeyFile(const std::string &text, unsigned char private_key[kEc
 std::string KeyFingerprint(const unsigned char public_key[kEcdsaPublicKeyBytes]) {
   unsigned char digest[kSha256DigestBytes];
   HashSha256(public_key, kEcdsaPublicKeyBytes, digest);
-  return Hex(digest, sizeof digest);
+  return HexBytes(digest, sizeof digest);
 }
 
 bool ReadPublicKeyFile(const std::string &path, unsigned char public_key[kEcdsaPublicKeyBytes], std::string *error) {
