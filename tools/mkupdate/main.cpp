@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <set>
 #include <unistd.h>
 #include <string>
 #include <vector>
@@ -169,12 +170,13 @@ static int Verify(const std::string &path, const std::string &key_path) {
     std::fprintf(stderr, "mkupdate: %s: %s\n", path.c_str(), problem.c_str());
   if (!read || !check.problems.empty()) {
     // Damaged entries are problems of their own: the package was sound when built.
-    size_t damaged = check.damaged.size() + check.signed_mismatch.size();
-    if (!read || check.problems.size() > damaged)
+    std::set<size_t> damaged(check.damaged.begin(), check.damaged.end());
+    damaged.insert(check.signed_mismatch.begin(), check.signed_mismatch.end());
+    if (!read || check.problems.size() > check.damaged.size() + check.signed_mismatch.size())
       std::fprintf(stderr, "mkupdate: %s: the installer would refuse or fail on this package\n", path.c_str());
-    if (damaged > 0)
-      std::fprintf(stderr, "mkupdate: %s: entries damaged or changed since the package was built: do not ship it\n",
-                   path.c_str());
+    if (!damaged.empty())
+      std::fprintf(stderr, "mkupdate: %s: %zu of %zu entries damaged since the package was built: do not ship it\n",
+                   path.c_str(), damaged.size(), check.entries.size());
     return 1;
   }
   std::string signature = DescribeSignature(check.signature);
