@@ -91,12 +91,37 @@ static uint32_t ProgramChecksum(const std::string &program, size_t checksum_at) 
   return static_cast<uint32_t>(sum + program.size());
 }
 
+// The marker is kept here masked, and unmasked through a volatile byte the
+// compiler can't fold: mkupdate.exe must hold no slot of its own for brand
+// to find in it.
+struct MaskedMarker {
+  char bytes[kKeySlotMarkerBytes];
+};
+static const unsigned char kMarkerMask = 0x5A;
+static volatile unsigned char sMarkerMask = kMarkerMask;
+
+static constexpr MaskedMarker Mask(const char (&marker)[kKeySlotMarkerBytes + 1]) {
+  MaskedMarker masked{};
+  for (size_t i = 0; i < kKeySlotMarkerBytes; ++i)
+    masked.bytes[i] = static_cast<char>(marker[i] ^ kMarkerMask);
+  return masked;
+}
+
+static constexpr MaskedMarker kMaskedMarker = Mask(PUBLISHER_KEY_SLOT_MARKER);
+
+static std::string SlotMarker() {
+  std::string marker(kKeySlotMarkerBytes, '\0');
+  for (size_t i = 0; i < kKeySlotMarkerBytes; ++i)
+    marker[i] = static_cast<char>(kMaskedMarker.bytes[i] ^ sMarkerMask);
+  return marker;
+}
+
 BrandError FindKeySlot(const std::string &program, size_t *key_at) {
   size_t checksum_at = 0;
   uint32_t certificate_bytes = 0;
   if (!FindHeaderFields(program, &checksum_at, &certificate_bytes))
     return kBrandNotProgram;
-  const std::string marker(PUBLISHER_KEY_SLOT_MARKER);
+  const std::string marker = SlotMarker();
   size_t found = program.find(marker);
   if (found == std::string::npos || program.size() - found < kKeySlotBytes)
     return kBrandNoSlot;
