@@ -17,10 +17,10 @@ flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
 
 declare -A sources=(
   [fuzz_package]="tests/fuzz/fuzz_package.cpp archive/package_format.cpp archive/data_check.cpp archive/hash.cpp
-    common/cp932.cpp"
+    archive/package_signature.cpp archive/sha256.cpp common/cp932.cpp common/name_fold.cpp"
 )
 [ -f "$root/tests/fuzz/fuzz_uninstall_codec.cpp" ] &&
-  sources[fuzz_uninstall_codec]="tests/fuzz/fuzz_uninstall_codec.cpp journal/uninstall_codec.cpp"
+  sources[fuzz_uninstall_codec]="tests/fuzz/fuzz_uninstall_codec.cpp journal/uninstall_codec.cpp common/name_fold.cpp common/cp932.cpp"
 
 seed_packages() {
   local corpus=$1 work=$out/seed-src
@@ -31,6 +31,9 @@ seed_packages() {
   "$build/native/tools/mkupdate/mkupdate" build "$work/a" -o "$corpus/seed-a.dat" >/dev/null
   "$build/native/tools/mkupdate/mkupdate" build "$work/b" -o "$corpus/seed-b.dat" >/dev/null
   "$build/native/tools/mkupdate/mkupdate" build "$root/demo/game" -o "$corpus/seed-c.dat" >/dev/null
+  rm -f "$work/seed.key" "$work/seed.pub"
+  "$build/native/tools/mkupdate/mkupdate" keygen "$work/seed" >/dev/null
+  "$build/native/tools/mkupdate/mkupdate" build "$work/a" -o "$corpus/seed-d.dat" --sign "$work/seed.key" >/dev/null
 }
 
 status=0

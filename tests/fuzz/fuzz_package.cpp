@@ -1,7 +1,9 @@
 // Fuzz target: a whole package file as the loader sees it. Whatever the
 // bytes, decoding never reads or writes out of bounds, a package that is
-// accepted holds only safe, terminated names, and the bytes after its
-// directory decode as a data check block or as nothing.
+// accepted holds only safe, terminated names, the bytes after its directory
+// decode as a data check block or as nothing, and a signature block is
+// looked for (before the trailer is checked, as a program with a key does)
+// without a read outside the file.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +12,11 @@
 
 #include "archive/data_check.h"
 #include "archive/package_format.h"
+#include "archive/package_signature.h"
+#include "common/ecdsa.h"
+
+// The target reads signature blocks; it verifies no signature.
+bool VerifyEcdsaDigest(const unsigned char *, const unsigned char *, const unsigned char *) { return false; }
 
 namespace {
 
@@ -27,11 +34,31 @@ size_t FillFromMemory(void *context, unsigned char *dest, size_t want) {
   return take;
 }
 
+size_t ReadFromMemory(void *context, uint64_t offset, unsigned char *dest, size_t want) {
+  const Memory *memory = static_cast<const Memory *>(context);
+  if (offset >= memory->size)
+    return 0;
+  size_t take = memory->size - offset < want ? static_cast<size_t>(memory->size - offset) : want;
+  std::memcpy(dest, memory->data + offset, take);
+  return take;
+}
+
+void LookForSignature(const uint8_t *data, size_t size) {
+  Memory whole{data, size, 0};
+  PackageSource source{ReadFromMemory, &whole, size};
+  SignatureBlock block;
+  SignatureFinding finding = ReadSignatureBlock(source, DecodeTrailer(data + size - kTrailerBytes), &block);
+  if ((finding == kSignatureFound) != (block.data_hashes != nullptr))
+    std::abort();
+  std::free(block.data_hashes);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < kTrailerBytes)
     return 0;
+  LookForSignature(data, size);
   PackageTrailer trailer = DecodeTrailer(data + size - kTrailerBytes);
   uint64_t directory_bytes = 0;
   if (CheckTrailer(trailer, size, &directory_bytes) != kPackageOk)
