@@ -446,16 +446,23 @@ static PackageError ReadDataCheck(const PackageSource &source, const DirectorySp
   return kPackageOk;
 }
 
+bool ReadPackageTrailer(const PackageSource &source, PackageTrailer *trailer) {
+  unsigned char bytes[kTrailerBytes];
+  if (source.file_size < kTrailerBytes ||
+      source.read_at(source.context, source.file_size - kTrailerBytes, bytes, kTrailerBytes) != kTrailerBytes)
+    return false;
+  *trailer = DecodeTrailer(bytes);
+  return true;
+}
+
 PackageError ReadPackageDirectory(const PackageSource &source, ArchiveEntry **entries_out, int32_t *count_out,
                                   int32_t *bad_entry, uint64_t **hashes_out) {
   *bad_entry = -1;
   if (hashes_out)
     *hashes_out = nullptr;
-  unsigned char trailer_bytes[kTrailerBytes];
-  if (source.file_size < kTrailerBytes ||
-      source.read_at(source.context, source.file_size - kTrailerBytes, trailer_bytes, kTrailerBytes) != kTrailerBytes)
+  PackageTrailer trailer;
+  if (!ReadPackageTrailer(source, &trailer))
     return kPackageTooShort;
-  PackageTrailer trailer = DecodeTrailer(trailer_bytes);
   uint64_t directory_bytes = 0;
   PackageError error = CheckTrailer(trailer, source.file_size, &directory_bytes);
   if (error != kPackageOk)

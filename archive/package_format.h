@@ -128,6 +128,10 @@ struct PackageSource {
   uint64_t file_size;
 };
 
+// The last 12 bytes of the file, decoded but not checked; false when the
+// file is shorter or they can't be read.
+bool ReadPackageTrailer(const PackageSource &source, PackageTrailer *trailer);
+
 // Reads the trailer, the whole directory and the data check block after it,
 // and checks them. On success *entries is a new array of *count entries, and,
 // when hashes is given, *hashes a new array of *count data hashes in entry

@@ -7,7 +7,7 @@
 #include "common/ecdsa.h"
 #include "common/owned.h"
 
-const unsigned char kSignatureMagic[kSignatureMagicBytes] = {'U', 'S', 'I', 'G'};
+static const unsigned char kSignatureMagic[kSignatureMagicBytes] = {'U', 'S', 'I', 'G'};
 
 enum {
   kKeyIdAt = kSignatureHeaderBytes,
@@ -41,15 +41,6 @@ void EncodeSignatureBlock(int32_t count, const unsigned char key_id[kSignatureKe
 void BeginSignedDigest(Sha256 *sha, const unsigned char *block, size_t block_bytes) {
   InitSha256(sha);
   UpdateSha256(sha, block, block_bytes - kSignatureBytes);
-}
-
-bool ReadPackageTrailer(const PackageSource &source, PackageTrailer *trailer) {
-  unsigned char bytes[kTrailerBytes];
-  if (source.file_size < kTrailerBytes ||
-      source.read_at(source.context, source.file_size - kTrailerBytes, bytes, kTrailerBytes) != kTrailerBytes)
-    return false;
-  *trailer = DecodeTrailer(bytes);
-  return true;
 }
 
 // Feeds the bytes from offset to the end of the file to sha.
@@ -102,14 +93,9 @@ SignatureFinding ReadSignatureBlock(const PackageSource &source, const PackageTr
   return kSignatureFound;
 }
 
-PackageError CheckPackageSignature(const PackageSource &source, const unsigned char key[kPublisherKeyBytes],
-                                   unsigned char **data_hashes) {
-  *data_hashes = nullptr;
-  PackageTrailer trailer;
-  SignatureBlock block;
-  if (!ReadPackageTrailer(source, &trailer))
-    return kPackageTooShort;
-  switch (ReadSignatureBlock(source, trailer, &block)) {
+PackageError JudgeSignature(SignatureFinding finding, const SignatureBlock &block,
+                            const unsigned char key[kPublisherKeyBytes]) {
+  switch (finding) {
   case kSignatureAbsent:
     return kPackageNotSigned;
   case kSignatureDamaged:
@@ -119,13 +105,24 @@ PackageError CheckPackageSignature(const PackageSource &source, const unsigned c
   case kSignatureFound:
     break;
   }
-  MallocPtr<unsigned char> hashes(block.data_hashes);
   unsigned char id[kSignatureKeyIdBytes];
   PublisherKeyId(key, id);
   if (std::memcmp(id, block.key_id, sizeof id) != 0)
     return kPackageSignedByOtherKey;
-  if (!VerifyEcdsaDigest(key, block.signed_digest, block.signature))
-    return kPackageBadSignature;
-  *data_hashes = hashes.release();
-  return kPackageOk;
+  return VerifyEcdsaDigest(key, block.signed_digest, block.signature) ? kPackageOk : kPackageBadSignature;
+}
+
+PackageError CheckPackageSignature(const PackageSource &source, const unsigned char key[kPublisherKeyBytes],
+                                   unsigned char **data_hashes) {
+  *data_hashes = nullptr;
+  PackageTrailer trailer;
+  if (!ReadPackageTrailer(source, &trailer))
+    return kPackageTooShort;
+  SignatureBlock block;
+  SignatureFinding finding = ReadSignatureBlock(source, trailer, &block);
+  MallocPtr<unsigned char> hashes(block.data_hashes);
+  PackageError error = JudgeSignature(finding, block, key);
+  if (error == kPackageOk)
+    *data_hashes = hashes.release();
+  return error;
 }

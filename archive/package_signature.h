@@ -36,8 +36,6 @@ enum {
   kPublisherKeyBytes = 65, // 0x04 X Y
 };
 
-extern const unsigned char kSignatureMagic[kSignatureMagicBytes];
-
 enum SignatureFinding {
   kSignatureAbsent,     // no block where one would end: an unsigned package
   kSignatureFound,      // a block of the right version and count
@@ -70,12 +68,10 @@ struct SignatureBlock {
   unsigned char *data_hashes;                      // count * 32 bytes, std::free it; nullptr unless found
 };
 
-// Looks for the block of a package whose trailer the reader has accepted,
+// Looks for the block that would end at the directory the trailer names (the
+// trailer itself not yet checked: a program with a key reads this first),
 // and on kSignatureFound hashes what it signs from the file.
 SignatureFinding ReadSignatureBlock(const PackageSource &source, const PackageTrailer &trailer, SignatureBlock *block);
-
-// The trailer of a package the reader has accepted.
-bool ReadPackageTrailer(const PackageSource &source, PackageTrailer *trailer);
 
 // Where a program file keeps the publisher's key: this marker, then the
 // key's 65 bytes, all zero when it carries none. The package builder finds
@@ -86,7 +82,12 @@ enum {
   kKeySlotBytes = kKeySlotMarkerBytes + kPublisherKeyBytes,
 };
 
-// Judges a package as a program carrying key does: kPackageOk when its
+// Judges a block ReadSignatureBlock found (or did not) as a program
+// carrying key does: kPackageOk when it names key and its signature verifies.
+PackageError JudgeSignature(SignatureFinding finding, const SignatureBlock &block,
+                            const unsigned char key[kPublisherKeyBytes]);
+
+// Reads and judges a package as a program carrying key does: kPackageOk when its
 // signature block names key and its signature verifies; then *data_hashes is
 // a new array of the signed hashes of the entries' data (std::free it).
 PackageError CheckPackageSignature(const PackageSource &source, const unsigned char key[kPublisherKeyBytes],

@@ -110,24 +110,21 @@ bool SignEcdsaDigest(const unsigned char private_key[kEcdsaPrivateKeyBytes],
   if (algorithm == nullptr)
     return false;
   BCRYPT_KEY_HANDLE key = ImportPrivateKey(algorithm, private_key, public_key);
-  BCRYPT_KEY_HANDLE check = ImportPublicKey(algorithm, public_key);
   ULONG written = 0;
   // The output size is given, not asked for: Wine 8 answers a size query
   // with 32 though it writes 64 bytes.
-  bool signed_ok = key != nullptr && check != nullptr &&
+  bool signed_ok = key != nullptr &&
                    BCryptSignHash(key, nullptr, const_cast<PUCHAR>(digest), kEcdsaDigestBytes, signature,
                                   kEcdsaSignatureBytes, &written, 0) == kSuccess &&
                    written == kEcdsaSignatureBytes;
-  // Wine imports a d that does not belong to X and Y and signs with it: only
-  // a signature the public key accepts shows that the pair is one.
-  signed_ok = signed_ok && VerifyWithKey(check, digest, signature);
-  if (!signed_ok)
-    std::memset(signature, 0, kEcdsaSignatureBytes);
   if (key != nullptr)
     BCryptDestroyKey(key);
-  if (check != nullptr)
-    BCryptDestroyKey(check);
   BCryptCloseAlgorithmProvider(algorithm, 0);
+  // Wine imports a d that does not belong to X and Y and signs with it: only
+  // a signature the public key accepts shows that the pair is one.
+  signed_ok = signed_ok && VerifyEcdsaDigest(public_key, digest, signature);
+  if (!signed_ok)
+    std::memset(signature, 0, kEcdsaSignatureBytes);
   return signed_ok;
 }
 

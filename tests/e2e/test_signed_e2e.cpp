@@ -4,6 +4,10 @@
 // it does unsigned ones.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+// After windows.h, which it needs.
+#include <imagehlp.h>
+
 #include <cstring>
 
 #include "common/ecdsa.h"
@@ -75,6 +79,10 @@ TEST_F(SignedRun, BrandingWritesOnlyTheKeyAndTheHeaderChecksum) {
   ASSERT_EQ(kBrandOk, ReadProgramKey(shipped, key, &carries));
   EXPECT_FALSE(carries);
   ASSERT_EQ(kBrandOk, BrandProgram(&program, publisher.public_key));
+  // Windows' own reckoning of the header checksum agrees with the one written.
+  DWORD in_header = 0, reckoned = 0;
+  ASSERT_NE(nullptr, CheckSumMappedFile(&program[0], static_cast<DWORD>(program.size()), &in_header, &reckoned));
+  EXPECT_EQ(reckoned, in_header);
   ASSERT_EQ(kBrandOk, ReadProgramKey(program, key, &carries));
   EXPECT_TRUE(carries);
   EXPECT_EQ(0, std::memcmp(key, publisher.public_key, sizeof key));

@@ -464,7 +464,7 @@ bool CheckAgainstGame(const std::string &package_path, const std::string &game_d
   }
   if (program_key) {
     check->checks_signature = true;
-    check->signature_refusal = CheckSignatureWithKey(package_path, program_key);
+    check->signature_refusal = JudgeSignature(package.signature.finding, package.signature.block, program_key);
     if (!Utf8ToCp932(package_path, &check->package_cp932))
       check->package_cp932 = kPackageFileName;
   }

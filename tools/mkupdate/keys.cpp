@@ -17,6 +17,7 @@
 #include <unistd.h>
 #endif
 
+#include "archive/package_signature.h"
 #include "archive/sha256.h"
 #include "tools/mkupdate/package_builder.h"
 
@@ -278,10 +279,14 @@ bool DecodePrivateKeyFile(const std::string &text, unsigned char private_key[kEc
          CheckPointForm(public_key, error);
 }
 
+std::string KeyIdFingerprint(const unsigned char key_id[kSignatureKeyIdBytes]) {
+  return HexBytes(key_id, kSignatureKeyIdBytes);
+}
+
 std::string KeyFingerprint(const unsigned char public_key[kEcdsaPublicKeyBytes]) {
-  unsigned char digest[kSha256DigestBytes];
-  HashSha256(public_key, kEcdsaPublicKeyBytes, digest);
-  return HexBytes(digest, sizeof digest);
+  unsigned char id[kSignatureKeyIdBytes];
+  PublisherKeyId(public_key, id);
+  return KeyIdFingerprint(id);
 }
 
 bool ReadPublicKeyFile(const std::string &path, unsigned char public_key[kEcdsaPublicKeyBytes], std::string *error) {

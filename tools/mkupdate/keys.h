@@ -5,6 +5,7 @@
 #pragma once
 #include <string>
 
+#include "archive/package_signature.h"
 #include "common/ecdsa.h"
 
 // The public key file's text: its first line, then 130 hex digits.
@@ -20,9 +21,10 @@ std::string EncodePrivateKeyFile(const unsigned char private_key[kEcdsaPrivateKe
 bool DecodePrivateKeyFile(const std::string &text, unsigned char private_key[kEcdsaPrivateKeyBytes],
                           unsigned char public_key[kEcdsaPublicKeyBytes], std::string *error);
 
-// Lowercase hex of the SHA-256 of the 65 public key bytes: how people compare
-// keys.
+// Lowercase hex of the SHA-256 of the 65 public key bytes (the key id a
+// signature block names it by): how people compare keys.
 std::string KeyFingerprint(const unsigned char public_key[kEcdsaPublicKeyBytes]);
+std::string KeyIdFingerprint(const unsigned char key_id[kSignatureKeyIdBytes]);
 
 // The files themselves; *error names the file.
 bool ReadPublicKeyFile(const std::string &path, unsigned char public_key[kEcdsaPublicKeyBytes], std::string *error);

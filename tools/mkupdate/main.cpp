@@ -106,28 +106,25 @@ static int Build(const std::string &folder, const std::string &base, const std::
 
 // The key of --key: a public key file, or a program that carries one.
 static bool ReadKeyArgument(const std::string &path, unsigned char key[kPublisherKeyBytes], std::string *error) {
-  std::string program;
-  FILE *in = std::fopen(path.c_str(), "rb");
-  char start[2] = {};
-  bool is_program = in && std::fread(start, 1, 2, in) == 2 && start[0] == 'M' && start[1] == 'Z';
-  if (in)
-    std::fclose(in);
-  if (!is_program)
+  std::string bytes;
+  if (!ReadProgramFile(path, &bytes) || bytes.compare(0, 2, "MZ") != 0)
     return ReadPublicKeyFile(path, key, error);
   bool carries = false;
-  if (!ReadProgramFile(path, &program) || ReadProgramKey(program, key, &carries) != kBrandOk || !carries) {
+  if (ReadProgramKey(bytes, key, &carries) != kBrandOk || !carries) {
     *error = "\"" + path + "\" is a program that carries no publisher key";
     return false;
   }
   return true;
 }
 
+static std::string SignerOf(const ListedSignature &signature) { return KeyIdFingerprint(signature.block.key_id); }
+
 static std::string DescribeSignature(const ListedSignature &signature) {
-  if (!signature.present)
+  if (signature.finding == kSignatureAbsent)
     return "not signed";
-  if (signature.damaged)
+  if (signature.finding != kSignatureFound)
     return "a damaged signature block";
-  return "signed by the key " + signature.key_fingerprint;
+  return "signed by the key " + SignerOf(signature);
 }
 
 static int List(const std::string &path) {
@@ -146,17 +143,17 @@ static int List(const std::string &path) {
 }
 
 // The signature judged against key, as a problem when it fails.
-static void JudgeSignature(const std::string &path, const std::string &key_path, PackageCheck *check) {
+static void JudgeAgainstKey(const std::string &key_path, PackageCheck *check) {
   unsigned char key[kPublisherKeyBytes];
   std::string error;
   if (!ReadKeyArgument(key_path, key, &error)) {
     check->problems.push_back(error);
     return;
   }
-  PackageError judged = CheckSignatureWithKey(path, key);
+  PackageError judged = JudgeSignature(check->signature.finding, check->signature.block, key);
   if (judged == kPackageSignedByOtherKey)
-    check->problems.push_back("signed by the key " + check->signature.key_fingerprint + ", not by " +
-                              KeyFingerprint(key) + " (" + key_path + ")");
+    check->problems.push_back("signed by the key " + SignerOf(check->signature) + ", not by " + KeyFingerprint(key) +
+                              " (" + key_path + ")");
   else if (judged != kPackageOk)
     check->problems.push_back(DescribePackageError(judged));
 }
@@ -165,7 +162,7 @@ static int Verify(const std::string &path, const std::string &key_path) {
   PackageCheck check;
   bool read = CheckPackage(path, &check) && CheckPackageData(path, &check, ProgressLine("verifying"));
   if (read && !key_path.empty())
-    JudgeSignature(path, key_path, &check);
+    JudgeAgainstKey(key_path, &check);
   for (const std::string &problem : check.problems)
     std::fprintf(stderr, "mkupdate: %s: %s\n", path.c_str(), problem.c_str());
   if (!read || !check.problems.empty()) {
@@ -180,7 +177,7 @@ static int Verify(const std::string &path, const std::string &key_path) {
     return 1;
   }
   std::string signature = DescribeSignature(check.signature);
-  if (check.signature.present)
+  if (check.signature.finding != kSignatureAbsent)
     signature += key_path.empty() ? ", its data matches its signed hashes (give --key to check the signature)"
                                   : ", its signature verifies";
   std::printf("%s: ok, %zu entries, %llu bytes, %s, %s\n", path.c_str(), check.entries.size(),

@@ -484,8 +484,7 @@ bool SignPackageTail(const std::vector<unsigned char> &data_hashes, const std::s
   unsigned char digest[kSha256DigestBytes];
   FinishSha256(&sha, digest);
   unsigned char *signature = at + bytes - kSignatureBytes;
-  if (!SignEcdsaDigest(key.private_key, key.public_key, digest, signature) ||
-      !VerifyEcdsaDigest(key.public_key, digest, signature)) {
+  if (!SignEcdsaDigest(key.private_key, key.public_key, digest, signature)) {
     *error = "signing failed: the key file does not hold a valid key pair";
     return false;
   }
@@ -574,32 +573,14 @@ std::string HexBytes(const unsigned char *bytes, size_t count) {
 // Reads the signature block, if any; false when the file could not be read.
 static bool ListSignature(const PackageSource &source, ListedSignature *listed) {
   PackageTrailer trailer;
-  SignatureBlock block;
   if (!ReadPackageTrailer(source, &trailer))
     return false;
-  SignatureFinding finding = ReadSignatureBlock(source, trailer, &block);
-  std::unique_ptr<unsigned char, decltype(&std::free)> owned(block.data_hashes, &std::free);
-  listed->present = finding == kSignatureFound || finding == kSignatureDamaged;
-  listed->damaged = finding == kSignatureDamaged;
-  if (finding == kSignatureFound) {
-    listed->key_fingerprint = HexBytes(block.key_id, sizeof block.key_id);
-    listed->hashes.assign(block.data_hashes,
-                          block.data_hashes + static_cast<size_t>(trailer.count) * kSignatureHashBytes);
-  }
-  return finding != kSignatureUnreadable;
-}
-
-PackageError CheckSignatureWithKey(const std::string &path, const unsigned char key[kPublisherKeyBytes]) {
-  FilePtr in(std::fopen(path.c_str(), "rb"));
-  std::error_code ec;
-  uint64_t file_size = in ? fs::file_size(path, ec) : 0;
-  if (!in || ec)
-    return kPackageCannotOpen;
-  PackageSource source{ReadFromStdioAt, in.get(), file_size};
-  unsigned char *hashes = nullptr;
-  PackageError error = CheckPackageSignature(source, key, &hashes);
-  std::free(hashes);
-  return error;
+  listed->finding = ReadSignatureBlock(source, trailer, &listed->block);
+  std::unique_ptr<unsigned char, decltype(&std::free)> owned(listed->block.data_hashes, &std::free);
+  listed->block.data_hashes = nullptr;
+  if (listed->finding == kSignatureFound)
+    listed->hashes.assign(owned.get(), owned.get() + static_cast<size_t>(trailer.count) * kSignatureHashBytes);
+  return listed->finding != kSignatureUnreadable;
 }
 
 bool CheckPackage(const std::string &path, PackageCheck *check) {

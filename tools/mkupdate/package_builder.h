@@ -86,11 +86,11 @@ struct ListedEntry {
   uint64_t offset = 0;
 };
 
-// A package's signature block, as read (not yet judged against a key).
+// A package's signature block, as read: JudgeSignature tells what a
+// program with a key makes of it.
 struct ListedSignature {
-  bool present = false;
-  bool damaged = false;              // its version or count is wrong
-  std::string key_fingerprint;       // lowercase hex of the key's SHA-256
+  SignatureFinding finding = kSignatureAbsent;
+  SignatureBlock block{};            // its data_hashes are in hashes
   std::vector<unsigned char> hashes; // the signed SHA-256 of each entry's data
 };
 
@@ -116,9 +116,6 @@ bool CheckPackage(const std::string &path, PackageCheck *check);
 // file could not be read.
 bool CheckPackageData(const std::string &path, PackageCheck *check,
                       const std::function<void(uint64_t, uint64_t)> &progress = nullptr);
-
-// Judges a package's signature as a program that carries key does.
-PackageError CheckSignatureWithKey(const std::string &path, const unsigned char key[kPublisherKeyBytes]);
 
 // Lowercase hex of count bytes.
 std::string HexBytes(const unsigned char *bytes, size_t count);
